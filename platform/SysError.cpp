@@ -30,6 +30,28 @@ constexpr Row kRows[] = {
     {ETIMEDOUT, kErrTimeout},       {EFAULT, kErrGenFailure},
 };
 
+// At the device boundary a few errno values mean something else than for a
+// file: whether the port exists, is held by someone, or is closed to us.
+constexpr Row kDeviceRows[] = {
+    {EBUSY, kErrAccessDenied},          {EWOULDBLOCK, kErrAccessDenied},
+    {ENOENT, kErrFileNotFound},         {ENODEV, kErrFileNotFound},
+    {ENXIO, kErrFileNotFound},          {ENOTTY, kErrFileNotFound},
+    {EISDIR, kErrFileNotFound},         {ENOTDIR, kErrPathNotFound},
+    {EACCES, kErrPermissionRefused},    {EPERM, kErrPermissionRefused},
+    {EIO, kErrIoDevice},
+};
+
+// Texts of our own where the errno text would mislead the operator.
+constexpr struct {
+  unsigned long win;
+  const char* text;
+} kOwnTexts[] = {
+    {kErrSuccess, "Success"},
+    {kErrGenFailure, "A device attached to the system is not functioning"},
+    {kErrPermissionRefused,
+     "Permission to open the serial device was refused (is the user in the dialout group?)"},
+};
+
 }  // namespace
 
 unsigned long WinErrorFromErrno(int err) noexcept {
@@ -39,9 +61,15 @@ unsigned long WinErrorFromErrno(int err) noexcept {
   return kErrGenFailure;
 }
 
+unsigned long WinErrorFromDeviceErrno(int err) noexcept {
+  for (const Row& r : kDeviceRows)
+    if (r.err == err) return r.win;
+  return WinErrorFromErrno(err);
+}
+
 std::string SystemErrorMessage(unsigned long winError) {
-  if (winError == kErrSuccess) return "Success";
-  if (winError == kErrGenFailure) return "A device attached to the system is not functioning";
+  for (const auto& own : kOwnTexts)
+    if (own.win == winError) return own.text;
   for (const Row& r : kRows) {
     if (r.win == winError) {
       char buf[256];

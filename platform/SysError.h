@@ -18,6 +18,9 @@ enum : unsigned long {
   kErrAccessDenied = 5,
   kErrInvalidHandle = 6,
   kErrNotEnoughMemory = 8,
+  // Windows' "invalid access" number; the device layer reports a refused
+  // permission with it, so that it can never read as 5 "already open".
+  kErrPermissionRefused = 12,
   kErrWriteProtect = 19,
   kErrGenFailure = 31,
   kErrSharingViolation = 32,
@@ -37,7 +40,16 @@ enum : unsigned long {
 };
 
 // Windows error number for an errno value; unknown values give kErrGenFailure.
+// This is the translation for files and general calls (EACCES is 5 "access
+// denied" there, as a refused file write should read).
 unsigned long WinErrorFromErrno(int err) noexcept;
+
+// The same translation at the serial device boundary, where the port maps 5
+// to "already open" and 2/3 to "no such port": EBUSY and a refused exclusive
+// lock are 5 (held), ENOENT/ENODEV/ENXIO/ENOTTY/EISDIR are 2 (no such port),
+// ENOTDIR 3, EACCES/EPERM kErrPermissionRefused, EIO kErrIoDevice; anything
+// else as WinErrorFromErrno.
+unsigned long WinErrorFromDeviceErrno(int err) noexcept;
 
 // The system's own message text for a Windows error number, as the operating
 // system words it (no trailing line end). Empty for a number it does not know.

@@ -1,0 +1,64 @@
+#pragma once
+// The Linux tty calls the serial device layer needs, and nothing else: open
+// exclusively, line settings on termios (termios2 for rates without a B-code),
+// modem lines, error counters, queue counts, flush, RS485. Every call returns
+// 0 or an errno value; the device layer translates errno (SysError.h). Safe to
+// call from any thread on a descriptor that stays open meanwhile.
+#include <cstdint>
+
+namespace platform {
+
+// Line settings in our own terms (no termios outside TtyDevice.cpp).
+struct TtyLine {
+  uint32_t rate = 9600;      // bits per second; 0 is refused (B0 would hang up)
+  uint8_t dataBits = 8;      // 5..8
+  uint8_t parity = 0;        // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  bool extraStopBit = false; // two stop bits (1.5 with 5 data bits)
+  bool obeyXoff = false;     // IXON: stop sending on XOFF from the far side
+  bool sendXoff = false;     // IXOFF: send XOFF/XON as the input fills/drains
+  bool checkParity = false;  // INPCK
+  uint8_t xonChar = 17;
+  uint8_t xoffChar = 19;
+};
+
+// Opens path O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC, checks that it is a tty
+// (ENOTTY when not), takes flock(LOCK_EX|LOCK_NB) (EWOULDBLOCK when someone
+// holds it; root ignores TIOCEXCL, so the lock is what keeps a second opener
+// out) and sets TIOCEXCL, then puts the line in raw mode (no echo, no
+// canonical input, no CR/LF mapping, VMIN 0, VTIME 0). On failure nothing
+// stays open and fd is -1.
+int TtyOpenExclusive(const char* path, int& fd);
+
+// Closes fd. Whatever close() reports, the descriptor is gone afterwards
+// (retrying could close a number another thread has just been given), so fd
+// is always -1 on return.
+int TtyClose(int& fd);
+
+int TtyGetLine(int fd, TtyLine& line);
+// Writes the settings, keeping raw mode, then reads them back: POSIX reports
+// success when any part applied, so a value the driver did not take gives
+// EINVAL. Rates within 3% count as taken (a UART divisor rarely hits exactly).
+int TtySetLine(int fd, const TtyLine& line);
+
+enum TtyModemLine : unsigned { kTtyDtr = 1, kTtyRts = 2 };
+int TtySetModemLine(int fd, TtyModemLine which, bool on);
+
+// Modem status in Windows' MS_*_ON layout: CTS 0x10, DSR 0x20, RING 0x40,
+// DCD 0x80. Pseudo-terminals have no modem lines and give an error.
+int TtyGetModemStatus(int fd, uint32_t& bits);
+
+struct TtyCounters {
+  uint32_t frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
+};
+int TtyGetCounters(int fd, TtyCounters& counters);
+
+int TtyInputQueued(int fd, uint32_t& bytes);
+int TtyOutputQueued(int fd, uint32_t& bytes);
+int TtyFlush(int fd, bool input);
+int TtySetRS485(int fd, bool on);
+
+// The c_cflag bits (size, parity, stop bits) TtySetLine writes for a line;
+// lets tests compare against a tty's termios without driver quirks.
+uint32_t TtyFrameFlags(const TtyLine& line);
+
+}  // namespace platform
