@@ -1,0 +1,53 @@
+#include "uCardSettings.h"
+
+#include "uConstType.h"
+
+namespace corvane {
+
+std::vector<TCardKey> CardKeys(TCardSettings& v) {
+  std::vector<TCardKey> keys;
+  auto add = [&keys](const char* section, std::string key, auto* field) {
+    keys.push_back(TCardKey{section, std::move(key), field});
+  };
+  for (std::size_t i = 0; i < v.katakunci.size(); ++i)
+    add("KONFIRMASI", "katakunci" + std::to_string(i + 1), &v.katakunci[i]);
+  add("KONFIRMASI", "nomorkonfirmasireset", &v.nomorkonfirmasireset);
+  for (std::size_t i = 0; i < v.katakuncimenu.size(); ++i) {
+    add("MENU", "katakuncimenu" + std::to_string(i + 1), &v.katakuncimenu[i]);
+    add("MENU", "jawabanmenu" + std::to_string(i + 1), &v.jawabanmenu[i]);
+  }
+  for (std::size_t i = 0; i < v.katakuncidata.size(); ++i) {
+    add("DATA", "katakuncidata" + std::to_string(i + 1), &v.katakuncidata[i]);
+    add("DATA", "Jawabandata" + std::to_string(i + 1), &v.Jawabandata[i]);
+  }
+  add("KONFIRMASI", "timeout", &v.timeout);
+  add("KONFIRMASI", "KataKunciSMSRegFinish", &v.KataKunciSMSRegFinish);
+  add("LAINLAIN", "no2dial", &v.no2dial);
+  add("LAINLAIN", "waktudial", &v.waktudial);
+  add("LAINLAIN", "no2dial2", &v.no2dial2);
+  add("LAINLAIN", "smstextsend", &v.smstextsend);
+  add("LAINLAIN", "phpenerimasms", &v.phpenerimasms);
+  add("LAINLAIN", "cekpulsa", &v.cekpulsa);
+  add("LAINLAIN", "smstextsend2", &v.smstextsend2);
+  add("LAINLAIN", "phpenerimasms2", &v.phpenerimasms2);
+  add("LAINLAIN", "maxgagal", &v.maxgagal);
+  return keys;
+}
+
+bool CardNameUsable(std::string_view name) {
+  if (name.find("..") != std::string_view::npos) return false;
+  for (char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '/' || c == '\\' || c < 0x20 || c == 0x7F) return false;
+  }
+  return true;
+}
+
+std::string CardIniFileName(std::string_view name) {
+  std::string file(CardIniPrefix);
+  file += name;
+  file += CardIniSuffix;
+  return file;
+}
+
+}  // namespace corvane

@@ -1,0 +1,156 @@
+#include "uzCorvaneV4.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+
+#include "SerPort.h"
+#include "adpInstanceControl.h"
+#include "uConstType.h"
+#include "ui_TfzCorvaneV4.h"
+
+namespace corvane {
+
+namespace {
+
+std::string WithTrailingSlash(std::string dir) {
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  return dir;
+}
+
+}  // namespace
+
+TfzCorvaneV4::TfzCorvaneV4(TFormOptions options, QWidget* parent)
+    : QWidget(parent), ui_(std::make_unique<Ui::TfzCorvaneV4>()) {
+  CreateComponents(options);
+  ProgramDir = options.programDir.empty() ? std::string() : WithTrailingSlash(options.programDir);
+  FormCreate();
+}
+
+TfzCorvaneV4::~TfzCorvaneV4() = default;
+
+void TfzCorvaneV4::CreateComponents(const TFormOptions& options) {
+  ResetProgramVariables();
+  ui_->setupUi(this);
+  // A fixed dialog-like frame: system menu and minimise, no resizing.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  setFixedSize(1008, 536);
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+
+  for (int n = 1; n <= LineCount; ++n)
+    Lines[static_cast<std::size_t>(n - 1)] = std::make_unique<TConsoleLine>(*this, n, LineRecord(n));
+
+  pmKartuAktif = new QMenu(ui_->cbKartuAktif);
+  pmKartuAktif->setObjectName(QStringLiteral("pmKartuAktif"));
+  mnTambahNamaKartu = pmKartuAktif->addAction(QStringLiteral("Tambah Nama Kartu"));
+  mnTambahNamaKartu->setObjectName(QStringLiteral("mnTambahNamaKartu"));
+  connect(ui_->cbKartuAktif, &QWidget::customContextMenuRequested, pmKartuAktif,
+          [this](const QPoint& at) { pmKartuAktif->popup(ui_->cbKartuAktif->mapToGlobal(at)); });
+  connect(mnTambahNamaKartu, &QAction::triggered, this, [this] { RunGuarded([this] { mnTambahNamaKartuClick(); }); });
+
+  ConnectCheckChange(ui_->ckOn_All, this, [this] { ckOn_AllClick(); });
+  ConnectComboChoice(ui_->cbKartuAktif, this, [this] { cbKartuAktifChange(); });
+  connect(ui_->btnKeluar, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnKeluarClick(); }); });
+  connect(ui_->btnSetting, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnSettingClick(); }); });
+
+  if (options.limitInstances) {
+    adpInstanceControl1 = new TadpInstanceControl(this);
+    adpInstanceControl1->setObjectName(QStringLiteral("adpInstanceControl1"));
+    adpInstanceControl1->SetMaxInstances(16);
+    adpInstanceControl1->Loaded();
+    refused_ = !adpInstanceControl1->Counted();
+  }
+}
+
+void TfzCorvaneV4::FormCreate() {
+  if (ProgramDir.empty()) ProgramDir = WithTrailingSlash(QCoreApplication::applicationDirPath().toStdString());
+  ReplyType[0] = rtNone;
+  LoadMainSettings();
+  ui_->cbKartuAktif->setCurrentIndex(kartuaktif >= 0 && kartuaktif < ui_->cbKartuAktif->count() ? kartuaktif : -1);
+  LoadCardSettings(kartuaktif);
+  for (auto& line : Lines) line->cbPort->setEditText(QString::number(line->Data.ComPort));
+  for (auto& line : Lines) ApplyComNumberAtStart(*line);
+  for (auto& line : Lines) line->comVorel->SetBaud(BaudRate);
+  ui_->eBaud->setText(QString::number(Line(1).comVorel->Baud()));
+  ui_->eMaxLine->setText(QString::number(maxlistline));
+  ui_->eMaxGagal->setText(QString::number(Card.maxgagal));
+  for (auto& line : Lines) {
+    line->ckRegistrasi->setChecked(line->Data.RegistrasiAktif);
+    line->ckCall->setChecked(line->Data.CallAktif);
+    line->ckCall2->setChecked(line->Data.Call2Aktif);
+    line->ckSMS1->setChecked(line->Data.SMSAktif);
+    line->ckSMS2->setChecked(line->Data.SMS2Aktif);
+    line->ckCekPulsa->setChecked(line->Data.CekPulsaAktif);
+  }
+  Line(1).tHangup->SetInterval(Card.waktudial * 1000);
+  for (int n = 2; n <= LineCount; ++n) Line(n).tHangup->SetInterval(Line(1).tHangup->Interval());
+  setWindowTitle(windowTitle() + QStringLiteral(" - Debug"));
+  for (auto& line : Lines) line->lNomor->setText(QString::number(line->Number()));
+}
+
+void TfzCorvaneV4::ApplyComNumberAtStart(TConsoleLine& line) {
+  if (line.ComPortUsable()) {
+    line.comVorel->SetComNumber(static_cast<std::uint16_t>(line.Data.ComPort));
+    return;
+  }
+  // A number the port cannot take never reaches it; the line refuses to be
+  // switched on until "Set" gives it a proper one.
+  Warn(QStringLiteral("comport_%1 = %2 in %3 is not a port number (1 to 255); line %1 stays off until a "
+                      "port is set")
+           .arg(line.Number())
+           .arg(line.Data.ComPort)
+           .arg(QString::fromStdString(MainIniPath())));
+}
+
+void TfzCorvaneV4::Warn(const QString& text) {
+  if (!refused_) MessageDlg(this, TMsgDlgType::Warning, text, false);
+}
+
+void TfzCorvaneV4::closeEvent(QCloseEvent* event) {
+  if (FormClose()) event->accept();
+  else event->ignore();
+}
+
+bool TfzCorvaneV4::FormClose() {
+  if (MessageDlg(this, TMsgDlgType::Confirmation, QStringLiteral("ANDA YAKIN AKAN MENUTUP APLIKASI INI?"), true) !=
+      TModalResult::Yes)
+    return false;
+  try {
+    SaveMainSettings();
+    return true;
+  } catch (const std::exception& e) {
+    // Whatever went wrong with the file, the operator decides: close anyway
+    // or keep the window (and the settings) to try again.
+    const QString text = QString::fromUtf8(e.what()) + QStringLiteral("\n\nClose without saving?");
+    return MessageDlg(this, TMsgDlgType::Error, text, true) == TModalResult::Yes;
+  }
+}
+
+void TfzCorvaneV4::btnKeluarClick() { close(); }
+
+void TfzCorvaneV4::ckOn_AllClick() {
+  for (auto& line : Lines)
+    if (line->ckActive->isChecked()) line->ckOn->setChecked(ui_->ckOn_All->isChecked());
+}
+
+// The settings dialog and the card-type controls are filled in by their own
+// step; the handlers are connected already.
+void TfzCorvaneV4::btnSettingClick() {}
+void TfzCorvaneV4::mnTambahNamaKartuClick() {}
+
+void TfzCorvaneV4::cbKartuAktifChange() {
+  kartuaktif = ui_->cbKartuAktif->currentIndex();
+  LoadCardSettings(kartuaktif);
+}
+
+}  // namespace corvane

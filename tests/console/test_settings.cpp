@@ -1,0 +1,248 @@
+// Start-up from the configuration files, and the save at close.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <sys/stat.h>
+
+#include "ConsoleTestSupport.h"
+#include "SerPort.h"
+#include "adpInstanceControl.h"
+#include "uConstType.h"
+#include "uzCorvaneV4.h"
+#include "ui_TfzCorvaneV4.h"
+
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+std::unique_ptr<TfzCorvaneV4> MakeWindow(const TConsoleFolder& folder) {
+  return std::make_unique<TfzCorvaneV4>(TFormOptions{folder.Dir(), false});
+}
+
+std::vector<bool> OptionBoxes(TConsoleLine& l) {
+  return {l.ckRegistrasi->isChecked(), l.ckCall->isChecked(),  l.ckCall2->isChecked(),
+          l.ckSMS1->isChecked(),       l.ckSMS2->isChecked(),  l.ckCekPulsa->isChecked()};
+}
+
+std::vector<bool> OptionBytes(const TLineData& d) {
+  return {d.RegistrasiAktif, d.CallAktif, d.Call2Aktif, d.SMSAktif, d.SMS2Aktif, d.CekPulsaAktif};
+}
+
+// Distinct values for every per-card key: strings "<key>-v", integers 100+i.
+std::string CardFileWithEveryKey(TCardSettings& expected) {
+  std::map<std::string, std::string> sections;
+  int i = 0;
+  for (const TCardKey& k : CardKeys(expected)) {
+    std::string value;
+    if (auto* s = std::get_if<std::string*>(&k.field)) value = **s = k.key + "-v";
+    else value = std::to_string(*std::get<std::int32_t*>(k.field) = 100 + i);
+    sections[k.section] += k.key + "=" + value + "\r\n";
+    ++i;
+  }
+  std::string file;
+  for (const auto& [name, body] : sections) file += "[" + name + "]\r\n" + body;
+  return file;
+}
+
+}  // namespace
+
+TEST(Settings, StartWithoutAnyFileGivesTheDefaults) {
+  TConsoleFolder folder;
+  TDialogRecorder dialogs;
+  auto w = MakeWindow(folder);
+  EXPECT_EQ(w->windowTitle(), "Activate  sim Using modem Wavecom  Modem/ Simbox - Debug");
+  EXPECT_EQ(w->BaudRate, 115200);
+  EXPECT_EQ(maxlistline, 1000);
+  EXPECT_EQ(kartuaktif, 0);
+  EXPECT_EQ(w->Form().cbKartuAktif->count(), 0) << "the laid-out card types are always replaced";
+  EXPECT_EQ(CardIniName, "corvane_v4_.ini");
+  EXPECT_EQ(w->Form().eMaxDelay->text(), "2000");
+  EXPECT_EQ(w->Form().eBaud->text(), "115200");
+  EXPECT_EQ(w->Form().eMaxLine->text(), "1000");
+  EXPECT_EQ(w->Form().eMaxGagal->text(), "25");
+  EXPECT_EQ(ReplyType[0], rtNone);
+  for (int n = 1; n <= LineRecordCount; ++n) {
+    EXPECT_EQ(w->LineRecord(n).ComPort, 8) << n;
+    EXPECT_EQ(OptionBytes(w->LineRecord(n)), std::vector<bool>(6, true)) << n;
+  }
+  for (int n = 1; n <= LineCount; ++n) {
+    TConsoleLine& l = w->Line(n);
+    EXPECT_EQ(l.cbPort->currentText(), "8");
+    EXPECT_EQ(l.comVorel->ComNumber(), 8);
+    EXPECT_EQ(l.comVorel->Baud(), 115200);
+    EXPECT_FALSE(l.comVorel->Open());
+    EXPECT_FALSE(l.ckOn->isChecked());
+    EXPECT_TRUE(l.ckActive->isChecked());
+    EXPECT_TRUE(l.ckOn->isEnabled());
+    EXPECT_EQ(OptionBoxes(l), std::vector<bool>(6, true)) << "SMS 2 too, its byte defaults to on";
+    EXPECT_EQ(l.lNomor->text(), QString::number(n));
+    EXPECT_EQ(l.tHangup->Interval(), 10000);
+    EXPECT_EQ(l.Data.Job, ljIdle);
+    for (TTimer* t : {l.tOn, l.tDial, l.tHangup, l.tWatchDog, l.tTimeOut, l.tMatikan, l.tDelay})
+      EXPECT_FALSE(t->Enabled()) << t->objectName().toStdString();
+  }
+  TCardSettings defaults;
+  auto expect = CardKeys(defaults);
+  auto got = CardKeys(w->Card);
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    if (auto* s = std::get_if<std::string*>(&got[i].field))
+      EXPECT_EQ(**s, *std::get<std::string*>(expect[i].field)) << got[i].key;
+    else
+      EXPECT_EQ(*std::get<std::int32_t*>(got[i].field), *std::get<std::int32_t*>(expect[i].field)) << got[i].key;
+  }
+  EXPECT_EQ(w->Card.timeout, 40);
+  EXPECT_EQ(w->Card.maxgagal, 25);
+  EXPECT_TRUE(dialogs.asked.empty());
+  EXPECT_FALSE(folder.Exists("Corvane_v4.ini")) << "nothing is written at start";
+}
+
+TEST(Settings, StartWithEveryKeyReadsEveryKey) {
+  TConsoleFolder folder;
+  TDialogRecorder dialogs;
+  std::string main = "[Corvane_V4]\r\nhp1_baud=0x1C200\r\nmaxlistline=50\r\nkartuaktif=1\r\n";
+  // Line n's option k is on when (n + k) is even; line 1's first option is "2".
+  for (int n = 1; n <= 8; ++n)
+    for (std::size_t k = 0; k < TaskOptionKeys.size(); ++k)
+      main += std::string(TaskOptionKeys[k]) + "_" + std::to_string(n) + "=" +
+              (n == 1 && k == 0 ? "2" : ((n + k) % 2 == 0 ? "1" : "0")) + "\r\n";
+  for (int n = 1; n <= 8; ++n)
+    main += "comport_" + std::to_string(n) + "=" + (n == 2 ? std::string("COM") : std::to_string(20 + n)) + "\r\n";
+  main += "portactive_1=1\r\nportactive_2=1\r\nportactive_3=0\r\nportactive_4=1\r\n";
+  main += "KARTU=Alpha;Beta;;Gamma\r\nMAXDELAY=1500\r\n";
+  folder.WriteFile("Corvane_v4.ini", main);
+  TCardSettings expected;
+  folder.WriteFile("corvane_v4_Beta.ini", CardFileWithEveryKey(expected));
+
+  auto w = MakeWindow(folder);
+  EXPECT_EQ(w->BaudRate, 115200) << "hexadecimal with 0x";
+  EXPECT_EQ(maxlistline, 1000) << "never read from the file";
+  EXPECT_EQ(kartuaktif, 1);
+  EXPECT_EQ(w->Form().cbKartuAktif->currentIndex(), 1);
+  QStringList cards;
+  for (int i = 0; i < w->Form().cbKartuAktif->count(); ++i) cards << w->Form().cbKartuAktif->itemText(i);
+  EXPECT_EQ(cards, QStringList({"Alpha", "Beta", ""})) << "an empty name between two ';', nothing after the last";
+  EXPECT_EQ(CardIniName, "corvane_v4_Beta.ini");
+  EXPECT_EQ(w->Form().eMaxDelay->text(), "1500");
+  for (int n = 1; n <= 8; ++n) {
+    std::vector<bool> want;
+    for (std::size_t k = 0; k < 6; ++k) want.push_back(n == 1 && k == 0 ? true : (n + k) % 2 == 0);
+    EXPECT_EQ(OptionBytes(w->LineRecord(n)), want) << "line " << n;
+    if (n <= 4) {
+      EXPECT_EQ(OptionBoxes(w->Line(n)), want) << "line " << n;
+    }
+    EXPECT_EQ(w->LineRecord(n).ComPort, n == 2 ? 8 : 20 + n) << n;
+  }
+  for (int n = 1; n <= 4; ++n) {
+    EXPECT_EQ(w->Line(n).cbPort->currentText(), QString::number(w->LineRecord(n).ComPort));
+    EXPECT_EQ(w->Line(n).comVorel->ComNumber(), w->LineRecord(n).ComPort);
+    EXPECT_EQ(w->Line(n).ckActive->isChecked(), n != 3);
+    EXPECT_EQ(w->Line(n).ckOn->isEnabled(), n != 3) << "an inactive line starts disabled";
+  }
+  auto got = CardKeys(w->Card);
+  auto want = CardKeys(expected);
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    if (auto* s = std::get_if<std::string*>(&got[i].field))
+      EXPECT_EQ(**s, *std::get<std::string*>(want[i].field)) << got[i].key;
+    else
+      EXPECT_EQ(*std::get<std::int32_t*>(got[i].field), *std::get<std::int32_t*>(want[i].field)) << got[i].key;
+  }
+  for (int n = 1; n <= 4; ++n) EXPECT_EQ(w->Line(n).tHangup->Interval(), w->Card.waktudial * 1000);
+  EXPECT_EQ(w->Form().eMaxGagal->text(), QString::number(w->Card.maxgagal));
+  EXPECT_TRUE(dialogs.asked.empty());
+}
+
+TEST(Settings, SaveAtCloseWritesEveryKeyAndCarriesLines5To8) {
+  TConsoleFolder folder;
+  TDialogRecorder dialogs;
+  folder.WriteFile("Corvane_v4.ini", ReadWholeFile(std::string(CONSOLE_GOLDEN_DIR) + "/Corvane_v4.before.ini"));
+  auto w = MakeWindow(folder);
+  w->show();
+  w->Line(2).ckSMS2->setChecked(false);
+  w->Line(3).ckActive->setChecked(false);
+  w->Form().eMaxDelay->setText("2500");
+  EXPECT_TRUE(w->close());
+  ASSERT_EQ(dialogs.asked.size(), 1u);
+  EXPECT_EQ(dialogs.asked[0].text, "ANDA YAKIN AKAN MENUTUP APLIKASI INI?");
+  EXPECT_TRUE(dialogs.asked[0].yesNo);
+  EXPECT_EQ(folder.ReadFile("Corvane_v4.ini"),
+            ReadWholeFile(std::string(CONSOLE_GOLDEN_DIR) + "/Corvane_v4.after.ini"));
+}
+
+TEST(Settings, AnsweringNoKeepsTheWindowAndWritesNothing) {
+  TConsoleFolder folder;
+  TDialogRecorder dialogs;
+  dialogs.answers = {TModalResult::No};
+  auto w = MakeWindow(folder);
+  w->show();
+  w->Form().btnKeluar->click();
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_EQ(dialogs.asked.size(), 1u);
+  EXPECT_FALSE(folder.Exists("Corvane_v4.ini"));
+}
+
+TEST(Settings, AFailedSaveAsksWhetherToCloseWithoutSaving) {
+  TConsoleFolder folder;
+  TDialogRecorder dialogs;
+  auto w = std::make_unique<TfzCorvaneV4>(TFormOptions{folder.Dir() + "gone", false});
+  w->show();
+  dialogs.answers = {TModalResult::Yes, TModalResult::No};
+  EXPECT_FALSE(w->close());
+  EXPECT_TRUE(w->isVisible());
+  ASSERT_EQ(dialogs.asked.size(), 2u);
+  EXPECT_TRUE(dialogs.asked[1].text.startsWith(
+      QString::fromStdString("Unable to write to " + folder.Dir() + "gone/Corvane_v4.ini")))
+      << dialogs.asked[1].text.toStdString();
+  EXPECT_TRUE(dialogs.asked[1].text.contains("Close without saving?"));
+  EXPECT_TRUE(dialogs.asked[1].yesNo);
+  dialogs.answers = {TModalResult::Yes, TModalResult::Yes};
+  EXPECT_TRUE(w->close());
+  EXPECT_FALSE(w->isVisible());
+}
+
+TEST(Settings, ACardNameThatCannotBeAFileNameGivesDefaults) {
+  for (const std::string& bad : std::vector<std::string>{"../up", "sub/x", "a\\b", "tab\tname"}) {
+    TConsoleFolder folder;
+    TDialogRecorder dialogs;
+    folder.WriteFile("Corvane_v4.ini", "[Corvane_V4]\r\nKARTU=" + bad + ";\r\n");
+    ASSERT_EQ(mkdir((folder.Dir() + "corvane_v4_sub").c_str(), 0755), 0);
+    folder.WriteFile("corvane_v4_sub/x.ini", "[LAINLAIN]\r\nwaktudial=77\r\n");
+    auto w = MakeWindow(folder);
+    EXPECT_EQ(w->Card.waktudial, 10) << bad;
+    EXPECT_TRUE(dialogs.AnyContains("cannot be used as a file name")) << bad;
+    EXPECT_THROW(w->SaveCardSettings(0), std::exception) << bad;
+  }
+}
+
+TEST(Settings, ComNumbersOutsideOneTo255AreNeverGivenToThePort) {
+  TConsoleFolder folder;
+  TDialogRecorder dialogs;
+  folder.WriteFile("Corvane_v4.ini", "[Corvane_V4]\r\ncomport_1=0\r\ncomport_2=256\r\ncomport_3=-3\r\ncomport_4=255\r\n");
+  auto w = MakeWindow(folder);
+  EXPECT_EQ(dialogs.asked.size(), 3u);
+  EXPECT_TRUE(dialogs.AnyContains("comport_2 = 256"));
+  for (int n = 1; n <= 3; ++n) {
+    EXPECT_EQ(w->Line(n).comVorel->ComNumber(), 13) << "the laid-out number stays, unused";
+    w->Line(n).ckOn->setChecked(true);
+    EXPECT_FALSE(w->Line(n).ckOn->isChecked());
+    EXPECT_FALSE(w->Line(n).comVorel->Open());
+    ASSERT_GT(w->Line(n).lstFunc->count(), 0);
+    EXPECT_TRUE(w->Line(n).lstFunc->item(0)->text().contains("not a port number"));
+  }
+  EXPECT_EQ(w->Line(4).comVorel->ComNumber(), 255);
+}
+
+TEST(Settings, TheWindowCountsItselfAmongAtMostSixteenCopies) {
+  TConsoleFolder folder;
+  TDialogRecorder dialogs;
+  TfzCorvaneV4 w(TFormOptions{folder.Dir(), true});
+  ASSERT_NE(w.adpInstanceControl1, nullptr);
+  EXPECT_EQ(w.adpInstanceControl1->MaxInstances(), 16u);
+  EXPECT_EQ(w.adpInstanceControl1->parent(), &w);
+  EXPECT_FALSE(w.Refused());
+}
