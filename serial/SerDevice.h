@@ -1,0 +1,95 @@
+#pragma once
+// TWin32Dispatcher: the dispatcher of a serial device of this machine (the
+// port's native device layer, dlWin32). Underneath it is a Linux tty:
+//  - open: the name "\\.\COM<n>" (or "COM<n>") is resolved by
+//    platform::ComDevicePath, any other name is taken as a path; the device
+//    is opened non-blocking and exclusively (flock) and put in raw mode.
+//    Results as the port expects them: -2/-3 no such port (missing, not a
+//    tty), -5 held by another component or process, -12 permission refused
+//    (platform::kErrPermissionRefused; never "held"), -8 out of memory,
+//    other negated Windows error numbers (platform/SysError.h).
+//  - the event thread waits in poll() on the device (for input only while
+//    the input ring has room) and on a wake-up; a hang-up, an unplugged
+//    device or a closed pseudo-terminal master marks the device lost, and it
+//    is not polled again.
+//  - DTR and RTS by TIOCMBIS/TIOCMBIC (failures ignored: pseudo-terminals
+//    have no modem lines), modem status by TIOCMGET, error bits from the
+//    driver's error counters, queue counts, purge by flush.
+// Threads: as TBaseDispatcher; the descriptor and its wake-ups are made by
+// the open and closed only after the worker threads have ended.
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "SerDispatch.h"
+#include "TtyDevice.h"
+#include "WakeEvent.h"
+
+namespace serial {
+
+class TWin32Dispatcher : public TBaseDispatcher {
+ public:
+  explicit TWin32Dispatcher(TCustomComPort* owner);
+  ~TWin32Dispatcher() override;
+
+ protected:
+  int32_t EscapeLine(uint32_t code) override;
+  int32_t PurgeQueue(bool input) override;
+  uint32_t ReadDeviceStatus(TDeviceStatus& status) override;
+  int32_t ReportReadError(int32_t code) override;
+  int32_t GetDeviceLine(TDCB& dcb) override;
+  uint32_t ReadDevice(uint8_t* buffer, uint32_t count) override;
+  int32_t SetDeviceLine(const TDCB& dcb) override;
+  uint32_t WaitDeviceEvent(bool wantInput) override;
+  void CancelDeviceEventWait() override;
+  bool SetupDeviceQueues(uint32_t inSize, uint32_t outSize) override;
+  int32_t OpenHandle(const std::string& name) override;
+  int32_t CloseDevice() override;
+  int32_t WriteDevice(const uint8_t* first, uint32_t firstLen, const uint8_t* second,
+                      uint32_t secondLen) override;
+  bool WaitDeviceWritable() override;
+  void CancelDeviceWriteWait() override;
+  bool GetModemLines(uint32_t& bits) override;
+  bool IsDeviceLost() const override { return lost_.load(); }
+  void ApplyDeviceRS485(bool on) override;
+
+ private:
+  void MarkLost() { lost_ = true; }
+
+  int fd_ = -1;
+  platform::WakeEvent eventWake_;
+  platform::WakeEvent writeWake_;
+  std::atomic<bool> lost_{false};
+  std::atomic<bool> modemLinesSupported_{true};
+  // Error counters at the last status read (OutputLock).
+  bool countersSupported_ = false;
+  platform::TtyCounters counters_;
+  // The control-block values a tty has no place for (GeneralLock).
+  uint32_t lineFlags_ = 0;
+  uint16_t xonLim_ = 0;
+  uint16_t xoffLim_ = 0;
+  // Readable wake-ups that brought no byte, in a row (event thread): a
+  // device that keeps saying "readable" but gives nothing is gone.
+  std::atomic<uint64_t> bytesRead_{0};
+  uint64_t readsAtWake_ = 0;
+  bool readableCheckPending_ = false;
+  int emptyReadableWakes_ = 0;
+};
+
+// The telephony variant works on a device handed in by a telephony service,
+// which this system does not have: its open always fails with
+// ecNotOpenedByTapi.
+class TTapiDispatcher : public TWin32Dispatcher {
+ public:
+  TTapiDispatcher(TCustomComPort* owner, uint16_t tapiDevice)
+      : TWin32Dispatcher(owner), tapiDevice_(tapiDevice) {}
+  uint16_t TapiDevice() const { return tapiDevice_; }
+
+ protected:
+  int32_t OpenHandle(const std::string&) override { return ecNotOpenedByTapi; }
+
+ private:
+  const uint16_t tapiDevice_;
+};
+
+}  // namespace serial

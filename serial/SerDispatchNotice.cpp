@@ -1,0 +1,271 @@
+// Bytes-available notices: the receivers, when a notice is due, and its
+// delivery across to the receiving thread.
+#include <algorithm>
+
+#include "SerDispatch.h"
+
+namespace serial {
+
+// ---------------------------------------------------------------------------
+// The ticket
+
+bool TNoticeTicket::Begin() {
+  std::lock_guard lock(mutex_);
+  if (state_ != State::Pending) return false;
+  state_ = State::Running;
+  return true;
+}
+
+void TNoticeTicket::Complete() {
+  {
+    std::lock_guard lock(mutex_);
+    if (state_ != State::Running) return;
+    state_ = State::Done;
+  }
+  settled_.notify_all();
+}
+
+void TNoticeTicket::Cancel() { CancelIfPending(); }
+
+bool TNoticeTicket::CancelIfPending() {
+  {
+    std::lock_guard lock(mutex_);
+    if (state_ != State::Pending) return false;
+    state_ = State::Cancelled;
+  }
+  settled_.notify_all();
+  return true;
+}
+
+TNoticeTicket::State TNoticeTicket::WaitFor(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  settled_.wait_for(lock, timeout,
+                    [this] { return state_ == State::Done || state_ == State::Cancelled; });
+  return state_;
+}
+
+TNoticeTicket::State TNoticeTicket::Close() {
+  std::lock_guard lock(mutex_);
+  if (state_ == State::Pending) state_ = State::TimedOut;
+  if (state_ == State::Running) state_ = State::Abandoned;
+  return state_;
+}
+
+TNoticeTicket::State TNoticeTicket::CurrentState() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
+
+// ---------------------------------------------------------------------------
+// Receivers
+
+void TBaseDispatcher::AddWindowHandler(std::shared_ptr<INoticeReceiver> receiver) {
+  if (!receiver) return;
+  std::lock_guard general(generalLock_);
+  auto entry = std::make_shared<TWindowEntry>();
+  entry->receiver = std::move(receiver);
+  windowHandlers_.push_back(std::move(entry));
+  noticesWanted_ = true;
+  LogEntry(7, 17, 0, nullptr, 0);
+}
+
+void TBaseDispatcher::RemoveWindowHandler(const INoticeReceiver* receiver) {
+  std::lock_guard general(generalLock_);
+  const auto it = std::find_if(windowHandlers_.begin(), windowHandlers_.end(),
+                               [&](const auto& e) { return e->receiver.get() == receiver; });
+  if (it == windowHandlers_.end()) {
+    UpdateNoticeNeedLocked(0);
+    return;
+  }
+  LogEntry(8, 17, 0, nullptr, 0);
+  if (noticeRunning_.load()) {
+    // The delivery may be visiting this entry: mark it, free it at the end.
+    (*it)->removed = true;
+    removalPending_ = true;
+  } else {
+    windowHandlers_.erase(it);
+  }
+}
+
+void TBaseDispatcher::UpdateNoticeNeed(int mode) {
+  std::lock_guard general(generalLock_);
+  UpdateNoticeNeedLocked(mode);
+}
+
+void TBaseDispatcher::UpdateNoticeNeedLocked(int mode) {
+  const bool any = windowHandlers_.size() > 1;
+  switch (mode) {
+    case 1:
+      portWindowInstalled_ = true;
+      noticesWanted_ = true;
+      break;
+    case 2:
+      portWindowInstalled_ = false;
+      noticesWanted_ = any;
+      break;
+    default:
+      noticesWanted_ = any || portWindowInstalled_.load();
+      break;
+  }
+}
+
+void TBaseDispatcher::SetNoticeThreshold(uint32_t n) {
+  std::lock_guard general(generalLock_);
+  noticeThreshold_ = n;
+  LogEntry(9, 16, n, nullptr, 0);
+}
+
+void TBaseDispatcher::SaveTriggers(TSavedTriggers& saved) {
+  std::lock_guard general(generalLock_);
+  saved.Threshold = noticeThreshold_;
+}
+
+void TBaseDispatcher::RestoreTriggers(const TSavedTriggers& saved) {
+  std::lock_guard general(generalLock_);
+  noticeThreshold_ = saved.Threshold;
+}
+
+void TBaseDispatcher::ClearTriggers() {
+  std::lock_guard general(generalLock_);
+  noticeThreshold_ = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Read-ahead state
+
+bool TBaseDispatcher::InAvailNoticeLocked() const {
+  // Reads peek ahead only while a handler of a bytes-available notice runs:
+  // a handler whose delivery timed out reads the ordinary way.
+  return currentTicket_ && currentTicket_->CurrentState() == TNoticeTicket::State::Running &&
+         (currentTicket_->Msg() == MsgTriggerAvail || currentTicket_->Msg() == MsgTriggerData);
+}
+
+bool TBaseDispatcher::HandlerRunning() {
+  std::lock_guard in(inputLock_);
+  return currentTicket_ && currentTicket_->CurrentState() == TNoticeTicket::State::Running;
+}
+
+void TBaseDispatcher::CancelPendingNotice() {
+  std::lock_guard in(inputLock_);
+  if (currentTicket_) currentTicket_->CancelIfPending();
+}
+
+// ---------------------------------------------------------------------------
+// When a notice is due, and its delivery
+
+bool TBaseDispatcher::CheckAvail() {
+  uint32_t threshold;
+  {
+    std::lock_guard general(generalLock_);
+    threshold = noticeThreshold_;
+  }
+  uint32_t avail;
+  uint64_t total;
+  {
+    std::lock_guard in(inputLock_);
+    // No data triggers are registered: the scan only moves on.
+    scanPosition_ = inHead_;
+    avail = UnreadCount();
+    total = totalIn_;
+    // Running totals, not ring indices: a ring that went once round holds
+    // new bytes although its head stands where it stood.
+    if (threshold == 0 || total == lastNoticeTotal_ || avail < threshold) return false;
+  }
+  LogEntry(2, 5, avail, nullptr, 0);
+  bool received = false;
+  const bool result = DeliverNotice(MsgTriggerAvail, avail, 0, &received);
+  if (received) {
+    std::lock_guard in(inputLock_);
+    lastNoticeTotal_ = total;
+  }
+  // A notice no handler received leaves its bytes to the next pass.
+  return result && received;
+}
+
+bool TBaseDispatcher::DeliverNotice(uint16_t msg, uint32_t wParam, uint16_t data,
+                                    bool* received) {
+  if (received) *received = false;
+  if (!noticesWanted_.load()) return true;
+
+  std::vector<std::shared_ptr<TWindowEntry>> receivers;
+  {
+    std::lock_guard general(generalLock_);
+    noticeRunning_ = true;
+    // A copy: the port may add its window while the threads already run.
+    if (windowHandlers_.size() > 1 || portWindowInstalled_.load()) receivers = windowHandlers_;
+  }
+  const bool availKind = msg == MsgTriggerAvail || msg == MsgTriggerData;
+  const uint32_t lParam = (static_cast<uint32_t>(dispatcherHandle_) << 16) | data;
+  const auto timeout = std::chrono::milliseconds(noticeTimeoutMs_.load());
+  bool result = true;
+  bool ranAny = false;
+  bool consumed = false;  // taken already, when a handler was abandoned
+  {
+    std::lock_guard in(inputLock_);
+    mostTaken_ = 0;
+  }
+
+  for (const auto& entry : receivers) {
+    if (entry->removed.load()) continue;
+    auto ticket = std::make_shared<TNoticeTicket>(msg, wParam, lParam);
+    {
+      std::lock_guard in(inputLock_);
+      peekCount_ = 0;
+      // A stop that came first has cancelled nothing yet: see to it here.
+      if (stopRequested_.load()) {
+        result = false;
+        break;
+      }
+      currentTicket_ = ticket;
+    }
+    if (!entry->receiver->PostNotice(ticket)) ticket->Cancel();
+    ticket->WaitFor(timeout);  // no lock held while the receiver runs
+
+    std::lock_guard in(inputLock_);
+    const TNoticeTicket::State final = ticket->Close();
+    const bool ran =
+        final == TNoticeTicket::State::Done || final == TNoticeTicket::State::Abandoned;
+    const uint32_t taken = ran ? peekCount_ : 0;
+    currentTicket_.reset();
+    peekCount_ = 0;
+    ranAny = ranAny || ran;
+    if (closeDeferred_.load()) {
+      // The handler closed its port: nothing is consumed, the dispatch
+      // thread releases the channel.
+      result = false;
+      break;
+    }
+    mostTaken_ = std::max(mostTaken_, taken);
+    if (final == TNoticeTicket::State::Abandoned) {
+      // The handler still runs and now reads the ordinary way: what it read
+      // so far is taken at this moment, so its next read gets the next byte.
+      if (availKind) ConsumeInput(mostTaken_);
+      consumed = true;
+      result = false;
+      break;
+    }
+  }
+
+  if (availKind && !closeDeferred_.load()) {
+    std::lock_guard in(inputLock_);
+    if (!consumed) ConsumeInput(mostTaken_);
+    if (msg == MsgTriggerAvail && (!ranAny || mostTaken_ != wParam)) result = false;
+    mostTaken_ = 0;
+  }
+
+  {
+    std::lock_guard general(generalLock_);
+    noticeRunning_ = false;
+    if (removalPending_) {
+      windowHandlers_.erase(std::remove_if(windowHandlers_.begin(), windowHandlers_.end(),
+                                           [](const auto& e) { return e->removed.load(); }),
+                            windowHandlers_.end());
+      removalPending_ = false;
+      UpdateNoticeNeedLocked(0);
+    }
+  }
+  if (received) *received = ranAny;
+  return result;
+}
+
+}  // namespace serial

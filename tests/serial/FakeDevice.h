@@ -1,0 +1,252 @@
+#pragma once
+// A recording fake device behind the dispatcher's device seam. It shows what
+// a pseudo-terminal cannot: the DTR/RTS escapes and control-block writes in
+// order, device events that never come, a device that takes output only as
+// the test allows, modem lines.
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <limits>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "SerDispatch.h"
+
+namespace serialtest {
+
+class TFakeDispatcher : public serial::TBaseDispatcher {
+ public:
+  TFakeDispatcher() : serial::TBaseDispatcher(nullptr) {
+    device_.BaudRate = 9600;
+    device_.ByteSize = 8;
+  }
+  ~TFakeDispatcher() override { Shutdown(); }
+
+  // ---- test controls ----
+  // Bytes arriving from the modem.
+  void Inject(const std::string& bytes) {
+    {
+      std::lock_guard lock(mutex_);
+      input_.insert(input_.end(), bytes.begin(), bytes.end());
+      ++inputGeneration_;
+    }
+    changed_.notify_all();
+  }
+  // Without events the device is only read by the dispatch thread's timed passes.
+  void SetEventsEnabled(bool on) {
+    std::lock_guard lock(mutex_);
+    eventsEnabled_ = on;
+  }
+  // How many more bytes the device takes; unlimited by default.
+  void SetWriteBudget(size_t n) {
+    {
+      std::lock_guard lock(mutex_);
+      writeBudget_ = n;
+    }
+    changed_.notify_all();
+  }
+  void SetModemLines(bool supported, uint32_t bits) {
+    std::lock_guard lock(mutex_);
+    modemSupported_ = supported;
+    modemBits_ = bits;
+  }
+  void SetLineRefused(bool refused) {
+    std::lock_guard lock(mutex_);
+    lineRefused_ = refused;
+  }
+  void SetDeviceLineState(const serial::TDCB& dcb) {
+    std::lock_guard lock(mutex_);
+    device_ = dcb;
+  }
+  void SetOpenResult(int32_t r) {
+    std::lock_guard lock(mutex_);
+    openResult_ = r;
+  }
+  void SetCloseFails(bool fails) {
+    std::lock_guard lock(mutex_);
+    closeFails_ = fails;
+  }
+
+  std::string Output() {
+    std::lock_guard lock(mutex_);
+    return output_;
+  }
+  size_t InputLeft() {
+    std::lock_guard lock(mutex_);
+    return input_.size();
+  }
+  std::vector<std::string> Calls() {
+    std::lock_guard lock(mutex_);
+    return calls_;
+  }
+  void ClearCalls() {
+    std::lock_guard lock(mutex_);
+    calls_.clear();
+  }
+  serial::TDCB DeviceLine() {
+    std::lock_guard lock(mutex_);
+    return device_;
+  }
+  // The two piece lengths of every write that took bytes.
+  std::vector<std::pair<uint32_t, uint32_t>> Writes() {
+    std::lock_guard lock(mutex_);
+    return writes_;
+  }
+  int LineWrites() {
+    std::lock_guard lock(mutex_);
+    return lineWrites_;
+  }
+  int Closes() {
+    std::lock_guard lock(mutex_);
+    return closes_;
+  }
+  int EventWaitsReturned() {
+    std::lock_guard lock(mutex_);
+    return eventsReported_;
+  }
+  int StatusReads() {
+    std::lock_guard lock(mutex_);
+    return statusReads_;
+  }
+
+  static std::string Describe(const serial::TDCB& d) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "LINE %u %u%c%u flags=%04x lim=%u/%u chars=%u/%u", d.BaudRate,
+                  d.ByteSize, "NOEMS?"[std::min<int>(d.Parity, 5)], d.StopBits, d.Flags, d.XonLim,
+                  d.XoffLim, d.XonChar, d.XoffChar);
+    return buf;
+  }
+
+ protected:
+  int32_t EscapeLine(uint32_t code) override {
+    std::lock_guard lock(mutex_);
+    calls_.push_back("ESC " + std::to_string(code));
+    return 0;
+  }
+  int32_t PurgeQueue(bool input) override {
+    if (!input) DiscardOutRing();
+    std::lock_guard lock(mutex_);
+    calls_.push_back(input ? "PURGE in" : "PURGE out");
+    if (input) input_.clear();
+    return 0;
+  }
+  uint32_t ReadDeviceStatus(serial::TDeviceStatus& status) override {
+    std::lock_guard lock(mutex_);
+    ++statusReads_;
+    status = {};
+    status.InQueue = static_cast<uint32_t>(input_.size());
+    status.OutQueue = OutRingPendingLocked();
+    return 0;
+  }
+  int32_t ReportReadError(int32_t) override { return 0; }
+  int32_t GetDeviceLine(serial::TDCB& dcb) override {
+    std::lock_guard lock(mutex_);
+    dcb = device_;
+    return 0;
+  }
+  uint32_t ReadDevice(uint8_t* buffer, uint32_t count) override {
+    std::lock_guard lock(mutex_);
+    const uint32_t n = static_cast<uint32_t>(std::min<size_t>(count, input_.size()));
+    std::copy_n(input_.begin(), n, buffer);
+    input_.erase(input_.begin(), input_.begin() + n);
+    return n;
+  }
+  int32_t SetDeviceLine(const serial::TDCB& dcb) override {
+    std::lock_guard lock(mutex_);
+    calls_.push_back(Describe(dcb));
+    ++lineWrites_;
+    if (lineRefused_) return serial::ecBadParameter;
+    device_ = dcb;
+    return 0;
+  }
+  uint32_t WaitDeviceEvent(bool wantInput) override {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] {
+      return eventCancel_ ||
+             (eventsEnabled_ && wantInput && !input_.empty() && inputGeneration_ != reported_);
+    });
+    if (eventCancel_) {
+      eventCancel_ = false;
+      return 0;
+    }
+    reported_ = inputGeneration_;
+    ++eventsReported_;
+    return serial::kEvRxChar;
+  }
+  void CancelDeviceEventWait() override {
+    {
+      std::lock_guard lock(mutex_);
+      eventCancel_ = true;
+    }
+    changed_.notify_all();
+  }
+  bool SetupDeviceQueues(uint32_t, uint32_t) override { return true; }
+  int32_t OpenHandle(const std::string&) override {
+    std::lock_guard lock(mutex_);
+    calls_.push_back("OPEN");
+    eventCancel_ = writeCancel_ = false;
+    return openResult_;
+  }
+  int32_t CloseDevice() override {
+    std::lock_guard lock(mutex_);
+    calls_.push_back("CLOSE");
+    ++closes_;
+    return closeFails_ ? -1 : 0;
+  }
+  int32_t WriteDevice(const uint8_t* first, uint32_t firstLen, const uint8_t* second,
+                      uint32_t secondLen) override {
+    std::lock_guard lock(mutex_);
+    size_t n = std::min<size_t>(writeBudget_, firstLen + secondLen);
+    writeBudget_ -= n;
+    const size_t a = std::min<size_t>(n, firstLen);
+    output_.append(reinterpret_cast<const char*>(first), a);
+    output_.append(reinterpret_cast<const char*>(second), n - a);
+    if (n > 0) writes_.push_back({firstLen, secondLen});
+    return static_cast<int32_t>(n);
+  }
+  bool WaitDeviceWritable() override {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return writeCancel_ || writeBudget_ > 0; });
+    if (writeCancel_) {
+      writeCancel_ = false;
+      return false;
+    }
+    return true;
+  }
+  void CancelDeviceWriteWait() override {
+    {
+      std::lock_guard lock(mutex_);
+      writeCancel_ = true;
+    }
+    changed_.notify_all();
+  }
+  bool GetModemLines(uint32_t& bits) override {
+    std::lock_guard lock(mutex_);
+    bits = modemBits_;
+    return modemSupported_;
+  }
+  bool IsDeviceLost() const override { return false; }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  serial::TDCB device_;
+  std::deque<uint8_t> input_;
+  uint64_t inputGeneration_ = 0, reported_ = 0;
+  std::string output_;
+  size_t writeBudget_ = std::numeric_limits<size_t>::max();
+  bool eventsEnabled_ = true;
+  bool eventCancel_ = false, writeCancel_ = false;
+  bool modemSupported_ = false;
+  uint32_t modemBits_ = 0;
+  bool lineRefused_ = false;
+  bool closeFails_ = false;
+  int32_t openResult_ = 100;
+  std::vector<std::string> calls_;
+  std::vector<std::pair<uint32_t, uint32_t>> writes_;
+  int lineWrites_ = 0, closes_ = 0, eventsReported_ = 0, statusReads_ = 0;
+};
+
+}  // namespace serialtest
