@@ -363,9 +363,29 @@ void TCustomComPort::TraceWriter(TTraceLogState requested, bool log) {
   }
 }
 
-int32_t TCustomComPort::TraceLogOperation(bool /*log*/, TTraceLogOp /*op*/) {
-  // The dispatcher records no trace or dispatch log yet: every operation
-  // succeeds and writes nothing, as with both switched off.
+int32_t TCustomComPort::TraceLogOperation(bool log, TTraceLogOp op) {
+  serial::TBaseDispatcher* d = FDispatcher.get();
+  if (!d) return 0;
+  switch (op) {
+    case TTraceLogOp::Start:
+      return log ? d->StartLog(FLogSize) : d->StartTrace(FTraceSize);
+    case TTraceLogOp::Stop:
+      log ? d->StopLog() : d->StopTrace();
+      return 0;
+    case TTraceLogOp::Pause:
+      log ? d->PauseLog() : d->PauseTrace();
+      return 0;
+    case TTraceLogOp::Resume:
+      log ? d->ResumeLog() : d->ResumeTrace();
+      return 0;
+    case TTraceLogOp::Clear:
+      return log ? d->ClearLog() : d->ClearTrace();
+    case TTraceLogOp::Dump:
+      return log ? d->DumpLog(FLogName, FLogHex, FLogAllHex) : d->DumpTrace(FTraceName, FTraceHex, FTraceAllHex);
+    case TTraceLogOp::Append:
+      return log ? d->AppendLog(FLogName, FLogHex, FLogAllHex)
+                 : d->AppendTrace(FTraceName, FTraceHex, FTraceAllHex);
+  }
   return 0;
 }
 
