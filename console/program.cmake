@@ -15,12 +15,16 @@ if(CORVANE_WITH_QT AND TARGET corvane_serial AND TARGET corvane_app AND TARGET c
     ${CMAKE_CURRENT_LIST_DIR}/uLineBringUp.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uLineIdle.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uLineStk.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uStkText.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uLineCalls.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uLineSms.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uLineManual.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uAtLines.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uzCorvaneV4.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uzCorvaneV4Settings.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uSeting.cpp
     ${CMAKE_SOURCE_DIR}/resources/TfzCorvaneV4.ui
+    ${CMAKE_SOURCE_DIR}/resources/TfSeting.ui
   )
   target_include_directories(corvane_console PUBLIC ${CMAKE_CURRENT_LIST_DIR})
   target_link_libraries(corvane_console PUBLIC corvane_serial corvane_app corvane_instance corvane_platform

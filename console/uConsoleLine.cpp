@@ -60,6 +60,8 @@ constexpr TTimerLayout kTimers[] = {
     {&L::tHangup, "tHangup", 3000},   {&L::tWatchDog, "tWatchDog", 1000},
     {&L::tTimeOut, "tTimeOut", 1000}, {&L::tMatikan, "tMatikan", 10000},
     {&L::tDelay, "tDelay", 1000},
+    {&L::tBringUpRetry, "tBringUpRetry", L::BringUpRetryPauseMs},
+    {&L::tBringUpGuard, "tBringUpGuard", L::BringUpAnswerLimitMs},
 };
 
 }  // namespace
@@ -150,6 +152,8 @@ void TConsoleLine::CreateTimers() {
   tTimeOut->OnTimer = [this] { tTimeOutTimer(); };
   tMatikan->OnTimer = [this] { tMatikanTimer(); };
   tDelay->OnTimer = [this] { tDelayTimer(); };
+  tBringUpRetry->OnTimer = [this] { tBringUpRetryTimer(); };
+  tBringUpGuard->OnTimer = [this] { tBringUpGuardTimer(); };
 }
 
 void TConsoleLine::CreateMenus() {
@@ -223,9 +227,11 @@ void TConsoleLine::comVorelTrigger(QObject* /*CP*/, std::uint16_t Msg, std::uint
 }
 
 void TConsoleLine::DispatchChunk(const std::string& Chunk) {
+  BeforeReplyHandler(Chunk);
   const TReplyRoute* route = RouteFor(Reply());
   if (OnDispatch) OnDispatch(route ? route->name : nullptr, Chunk);
   if (route) (this->*(route->handler))(Chunk);
+  AfterReplyHandler(Chunk);
 }
 
 void TConsoleLine::AddFuncLog(std::string_view text) {

@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "uAtLines.h"
+#include "uConstType.h"
 #include "uDataType.h"
 #include "uToolkit.h"
 
@@ -147,6 +149,47 @@ class TConsoleLine : public QObject {
   // --- SIM Toolkit commands and notifications
   void tDelayTimer();
 
+  // =========================================================================
+  // SIM Toolkit (uLineStk.cpp; reply texts in uStkText). SendStkGetInfo and
+  // ParseStin are declared with the chain below; HandleStkInfo is the menu
+  // automaton, HandleStkResponseReply the reply to an answer.
+  // - Every sender does nothing while the port is closed.
+  // - A configured answer holding a control character is never sent (it
+  //   would end or edit the command line early): the sender logs why and
+  //   returns false, and the automaton gives up on that screen.
+  // - A queued answer goes out once, MAXDELAY ms after the queue (at least
+  //   1 ms), and only while the line still waits on the reply it answers; a
+  //   new "AT+STGI=" request or DropPendingStk drops it.
+  // - "ERROR" to "AT+STGI=" is asked again StkRetryPauseMs later, not at
+  //   once: a card whose menu is not ready yet would burn the retries in
+  //   milliseconds. The pause is dropped like a queued answer.
+  // - The watchdog is stopped once a reply is complete, not by a partial one;
+  //   a reply that ends inside a following notification waits for its rest.
+  static constexpr int StkRetryPauseMs = 1000;
+  bool QueueStkResponse(const std::string& Args);
+  bool SendStkResponse(const std::string& Args);
+  bool SendStkInputData();
+  void DropPendingStk(std::string_view why);
+  TTimer* tStkRetry = nullptr;  // one-shot pause of the error retries, made at first use
+
+ private:
+  void StkMenuBranch(bool selectionList);
+  void StkConfirmBranch();
+  void StkInputBranch();
+  void StkInfoBranch();
+  void StkGiveUpScreen();
+  void StkConfirmRegistration();
+  void StkErrorLadder();
+  void ScheduleStkRetry(const std::string& code);
+  void tStkRetryTimer();
+  void ShowStkText(const std::string& text);
+  bool StkCommandTextSafe(const std::string& text, const char* what);
+  std::string stkRetryCode_;
+  std::int32_t stkRetryJob_ = 0;
+
+ public:
+  // =========================================================================
+
   // --- calls
   void tDialTimer();
   void tHangupTimer();
@@ -176,6 +219,105 @@ class TConsoleLine : public QObject {
   void HandleImsiReply(const std::string& Chunk);
   void HandleSignalReply(const std::string& Chunk);
 
+  // =========================================================================
+  // Task chain, modem bring-up and the receivers of unsolicited lines
+  // (uLineChain.cpp, uLineBringUp.cpp, uLineIdle.cpp; line recognition in
+  // uAtLines).
+  //
+  // - Every chunk passes BeforeReplyHandler (keeps RxBuffer within
+  //   RxBufferLimit), then its reply handler, then AfterReplyHandler, which
+  //   acts on every complete "+WIND: 0" / "+WIND: 1" line in stream order,
+  //   whatever the reply state and however the bytes were split.
+  // - "ERROR" to "ATE0", "AT+CFUN=1" and "AT+CIMI" is retried after
+  //   tBringUpRetry's pause; past maxgagal errors in a row the line gives up
+  //   and resets the modem once more. tBringUpGuard resets the modem when a
+  //   bring-up command gets no final result in time ("AT+CFUN=1" only up to
+  //   its "OK": the wait for the card is untimed).
+  // - "+WIND: 1" sends "AT+CIMI" while the line waits for its card after a
+  //   reset (job 1); at a line idle after its chain (job 0, or job 1 with
+  //   nothing outstanding) it starts a new card through the start timer,
+  //   except for the report a reset's reboot makes of the card the line
+  //   already holds. Elsewhere it is only logged.
+  // - Removing the card and switching the line off stop the old card's
+  //   timers and its queued answer.
+  static constexpr std::size_t RxBufferLimit = 4096;
+  static constexpr int BringUpRetryPauseMs = 1000;
+  static constexpr int BringUpAnswerLimitMs = 30000;
+
+  TTimer* tBringUpRetry = nullptr;  // one-shot pause before an "ERROR" is retried
+  TTimer* tBringUpGuard = nullptr;  // one-shot: no answer to a bring-up command
+
+  void BeforeReplyHandler(const std::string& Chunk);
+  void AfterReplyHandler(const std::string& Chunk);
+  void ParseWind(int windValue);
+  void tBringUpRetryTimer();
+  void tBringUpGuardTimer();
+
+  void SendSignalQuery();
+  void SendStkOn();
+  void SendModemReset();
+  void SendImsiQuery();
+
+  // The step after the calls and after each SMS: the first ticked of SMS 1,
+  // SMS 2 and the balance check from `first` on, or the end of the chain.
+  enum class TNextStep { Sms1, Sms2, CekPulsa };
+  void StartNextStep(TNextStep first, LineJob endJob);
+
+  // Entry points of the SIM Toolkit, call, SMS and balance steps that the
+  // chain and the receivers call (defined in uLineStk.cpp, uLineCalls.cpp,
+  // uLineSms.cpp).
+  void SendStkGetInfo(const std::string& Code);
+  void ParseStin(const std::string& Text);
+  void SendDial(const std::string& Number);
+  void SendSmsHeader(const std::string& Number);
+  void SendUssd(const std::string& Code);
+  void ParseCusd(const std::string& Text);
+
+  // What the bring-up and the card reports remember between chunks.
+  struct TBringUpState {
+    TReplyType retryReply = rtNone;  // command waiting out its retry pause
+    TReplyType errorReply = rtNone;  // command whose "ERROR"s are counted
+    int errorCount = 0;
+    TReplyType guardedReply = rtNone;  // command tBringUpGuard times
+    bool resetOkSeen = false;          // the last "AT+CFUN=1" was answered "OK"
+    bool cardReportedInReset = false;  // "+WIND: 1" came before that "OK"
+    bool awaitingBootReport = false;   // a reset's reboot has yet to report the card
+    bool cardOut = false;              // "+WIND: 0" seen, no "+WIND: 1" since
+  };
+  TBringUpState BringUp;
+  at::TCardReportReader CardReports;
+
+  bool LineIdleAfterChain() const;
+  void StartNewCard();
+  void StopOldCardWork();
+  void ResetReceiver();
+  bool Retrying(TReplyType reply) const;
+  void RetryAfterError(TReplyType reply);
+  void CommandSent(TReplyType reply);      // retry pause dropped, guard armed
+  void CommandAnswered(TReplyType reply);  // its final result came: guard off, count cleared
+  void ArmAnswerGuard(TReplyType reply);
+  void StopAnswerGuard();
+  // =========================================================================
+
+  // --- Calls, SMS and balance check (uLineCalls.cpp, uLineSms.cpp,
+  //     uLineManual.cpp). SendDial, SendSmsHeader, SendUssd and ParseCusd
+  //     (declared above) are defined there; StartNextStep is the chain's.
+  // - Senders do nothing while the port is closed. A number or USSD code
+  //   that is not only digits, '+', '*' and '#' is refused with a log line
+  //   and its step is passed over as if it had been given up.
+  // - A redial or hang-up tick acts only while its call is under way (Job
+  //   ljDialling / ljInCall); otherwise it stops its timer.
+  // - While the "Call gagal 10X. Coba Call Lagi?" question is open, chunks
+  //   for the dial are only gathered; the answer counts only if the line is
+  //   still dialling when it comes.
+  // Starts a call as the chain does: both failure counts 0, FirstCall :=
+  // firstCall, tDial on, then the dial of no2dial (first) or no2dial2.
+  void StartCall(bool firstCall);
+  void SendHangup();
+  // Stops the redial and hang-up timers (a card taken out ends its calls).
+  void StopCallTimers();
+  bool CallQuestionOpen() const { return callQuestionOpen_; }
+
  private:
   template <typename W>
   W* Bind(const char* baseName) const;
@@ -189,6 +331,20 @@ class TConsoleLine : public QObject {
 
   int number_;
   TLineVariant variant_;
+
+  // --- Calls, SMS and balance check: private state and helpers.
+  enum class TQuestionFrom { DialError, RedialTick };
+  void AskCallRetry(TQuestionFrom from);
+  void GiveUpCall();
+  void CountSmsError();
+  void ResendSms();
+  void tSmsRetryTimer();
+  void SendUssdCommand(const std::string& code);
+  bool NumberUsable(const std::string& number, const char* tag);
+  std::string SmsText();
+  bool callQuestionOpen_ = false;
+  std::int32_t ussdShortCount_ = 0;
+  TTimer* tSmsRetry_ = nullptr;  // paces an SMS resent after a modem reset
 };
 
 }  // namespace corvane

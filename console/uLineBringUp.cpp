@@ -1,14 +1,303 @@
-// Modem bring-up of a line: echo off (line 1), signal, SIM Toolkit on,
-// reset, the IMSI.
+// Modem bring-up of a line: echo off (line 1), signal, SIM Toolkit on, the
+// reset and the wait for the card, the IMSI. The same reset is the line's
+// general recovery step.
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+
+#include <algorithm>
+
+#include "SerPort.h"
 #include "uConsoleLine.h"
+#include "uConstType.h"
+#include "uzCorvaneV4.h"
 
 namespace corvane {
 
-void TConsoleLine::SendEchoOff() {}
-void TConsoleLine::HandleEchoOffReply(const std::string&) {}
-void TConsoleLine::HandleSignalReply(const std::string&) {}
-void TConsoleLine::HandleStkOnReply(const std::string&) {}
-void TConsoleLine::HandleResetReply(const std::string&) {}
-void TConsoleLine::HandleImsiReply(const std::string&) {}
+namespace {
+
+constexpr std::string_view kSignalCommand = "AT+CSQ\r";
+constexpr std::string_view kStkOnCommand = "AT+STSF=1\r";
+constexpr std::string_view kResetCommand = "AT+CFUN=1\r";
+constexpr std::string_view kImsiCommand = "AT+CIMI\r";
+
+// The signal gauge's range; the modem's 99 means "not known".
+constexpr int kGaugeMax = 35;
+constexpr int kSignalUnknown = 99;
+
+// An answer to the reset longer than this, with neither "OK" nor "ERROR" in
+// it, is taken for something the modem did not mean as an answer.
+constexpr std::size_t kResetAnswerLimit = 15;
+
+// The bring-up commands by the reply they wait for: what a log line calls
+// them, and how an "ERROR" is retried (nullptr: not retried, the chain goes
+// on as its handler says).
+struct TBringUpCommand {
+  TReplyType reply;
+  std::string_view text;
+  void (TConsoleLine::*retry)();
+};
+constexpr TBringUpCommand kBringUpCommands[] = {
+    {rtEchoOff, "ATE0", &TConsoleLine::SendEchoOff},
+    {rtSignal, "AT+CSQ", nullptr},
+    {rtStkOn, "AT+STSF=1", nullptr},
+    {rtReset, "AT+CFUN=1", &TConsoleLine::SendModemReset},
+    {rtImsi, "AT+CIMI", &TConsoleLine::SendImsiQuery},
+};
+
+const TBringUpCommand* BringUpCommand(std::uint8_t reply) {
+  for (const TBringUpCommand& c : kBringUpCommands)
+    if (c.reply == reply) return &c;
+  return nullptr;
+}
+
+int GaugePosition(int level) {
+  if (level == kSignalUnknown) return 0;
+  return std::clamp(level, 0, kGaugeMax);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Senders. Each does nothing at all while the line's port is closed.
+
+void TConsoleLine::SendEchoOff() {
+  if (!comVorel->Open()) return;
+  const std::string command = std::string(CmdEchoOff) + "\r\n";
+  Data.RxBuffer.clear();
+  comVorel->SendString(command);
+  Reply() = rtEchoOff;
+  AddFuncLog(command);
+  CommandSent(rtEchoOff);
+}
+
+void TConsoleLine::SendSignalQuery() {
+  if (!comVorel->Open()) return;
+  comVorel->SendString(std::string(kSignalCommand));
+  Data.RxBuffer.clear();
+  Reply() = rtSignal;
+  AddFuncLog("Signal");
+  CommandSent(rtSignal);
+}
+
+void TConsoleLine::SendStkOn() {
+  if (!comVorel->Open()) return;
+  comVorel->SendString(std::string(kStkOnCommand));
+  Reply() = rtStkOn;
+  Data.RxBuffer.clear();
+  AddFuncLog("F001: " + std::string(kStkOnCommand));
+  AddFuncLog("STK : ON");
+  CommandSent(rtStkOn);
+}
+
+void TConsoleLine::SendModemReset() {
+  if (!comVorel->Open()) return;
+  comVorel->SendString(std::string(kResetCommand));
+  Reply() = rtReset;
+  Data.RxBuffer.clear();
+  AddFuncLog("Reset modem");
+  AddFuncLog("F002 : " + std::string(kResetCommand));
+  Data.StkErrorCount = 0;
+  BringUp.resetOkSeen = false;
+  BringUp.cardReportedInReset = false;
+  BringUp.awaitingBootReport = true;
+  CommandSent(rtReset);
+}
+
+void TConsoleLine::SendImsiQuery() {
+  if (!comVorel->Open()) return;
+  comVorel->SendString(std::string(kImsiCommand));
+  Reply() = rtImsi;
+  Data.RxBuffer.clear();
+  AddFuncLog("F003 : " + std::string(kImsiCommand));
+  AddFuncLog("Request IMSI");
+  CommandSent(rtImsi);
+}
+
+// ---------------------------------------------------------------------------
+// Reply handlers.
+
+void TConsoleLine::HandleEchoOffReply(const std::string& Chunk) {
+  if (Retrying(rtEchoOff)) return;
+  Data.RxBuffer += Chunk;
+  const at::TFinalResult final = at::FindFinalResult(Data.RxBuffer);
+  if (final.kind == at::TFinal::Ok) {
+    // Nothing more: the start timer's first step sends the next command.
+    AddFuncLog(at::Readable(Data.RxBuffer));
+    CommandAnswered(rtEchoOff);
+  } else if (final.kind == at::TFinal::Error) {
+    AddFuncLog(at::Readable(Data.RxBuffer));
+    RetryAfterError(rtEchoOff);
+  }
+}
+
+void TConsoleLine::HandleSignalReply(const std::string& Chunk) {
+  Data.RxBuffer += Chunk;
+  const at::TFinalResult final = at::FindFinalResult(Data.RxBuffer);
+  if (final.kind == at::TFinal::Ok) {
+    CommandAnswered(rtSignal);
+    const std::string level = at::SignalLevel(final.head);
+    lSignal->setText(FromAnsi(level));
+    SendStkOn();
+    if (const auto value = TryStrToInt(level)) pbSignal->setValue(GaugePosition(*value));
+  } else if (final.kind == at::TFinal::Error) {
+    // A modem that cannot tell its signal is brought up all the same.
+    CommandAnswered(rtSignal);
+    SendStkOn();
+  }
+}
+
+void TConsoleLine::HandleStkOnReply(const std::string& Chunk) {
+  Data.RxBuffer += Chunk;
+  AddFuncLog("F017 :" + at::Readable(Data.RxBuffer));
+  const at::TFinal final = at::FindFinalResult(Data.RxBuffer).kind;
+  if (final == at::TFinal::None) return;
+  // A modem that refuses the SIM Toolkit switch is reset all the same.
+  AddFuncLog(final == at::TFinal::Ok ? "STK ON" : "STK On : error");
+  CommandAnswered(rtStkOn);
+  Data.RxBuffer.clear();
+  Reply() = rtIdle;
+  SendModemReset();
+}
+
+void TConsoleLine::HandleResetReply(const std::string& Chunk) {
+  if (Retrying(rtReset)) return;
+  Data.RxBuffer += Chunk;
+  AddFuncLog("F018 : " + at::Readable(Data.RxBuffer));
+  const at::TFinal final = at::FindFinalResult(Data.RxBuffer).kind;
+  if (BringUp.resetOkSeen || final == at::TFinal::Ok) {
+    if (!BringUp.resetOkSeen) {
+      BringUp.resetOkSeen = true;
+      CommandAnswered(rtReset);
+    }
+    AddFuncLog("Reset OK");
+    switch (Data.Job) {
+      case ljStart:
+        // The reboot reports the card with "+WIND: 1" (AfterReplyHandler);
+        // a report that came before this "OK" was kept for it.
+        if (BringUp.cardReportedInReset) SendImsiQuery();
+        break;
+      case ljRegistered:
+        tOn->SetEnabled(true);
+        break;
+      default:
+        // A reset after failed calls or SMS: the line waits idle, where it
+        // sees the card reports, instead of in a reply nobody will end.
+        Data.RxBuffer.clear();
+        Reply() = rtIdle;
+        break;
+    }
+    return;
+  }
+  if (final == at::TFinal::Error) {
+    AddFuncLog("F018-1 : reset error");
+    RetryAfterError(rtReset);
+    return;
+  }
+  if (at::SignificantLength(Data.RxBuffer, kResetCommand) > kResetAnswerLimit) {
+    AddFuncLog("F018-2 : Unrecognized answer");
+    AddFuncLog("recall CFUN");
+    SendModemReset();
+  }
+}
+
+void TConsoleLine::HandleImsiReply(const std::string& Chunk) {
+  if (Retrying(rtImsi)) return;
+  Data.RxBuffer += Chunk;
+  AddFuncLog("F019 : " + at::Readable(Data.RxBuffer));
+  const at::TFinalResult final = at::FindFinalResult(Data.RxBuffer);
+  if (final.kind == at::TFinal::Ok) {
+    CommandAnswered(rtImsi);
+    const std::string imsi = at::ImsiIn(final.head);
+    eISTM->setText(FromAnsi(imsi));
+    AddFuncLog("F019-1 IMSI : " + imsi);
+    Data.RxBuffer.clear();
+    Reply() = rtIdle;
+    SendStkGetInfo("0");
+  } else if (final.kind == at::TFinal::Error) {
+    AddFuncLog("F019-2 :IMSI req. error");
+    RetryAfterError(rtImsi);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Retries and the answer guard.
+
+bool TConsoleLine::Retrying(TReplyType reply) const {
+  return tBringUpRetry->Enabled() && BringUp.retryReply == reply && ReplyType[number_ - 1] == reply;
+}
+
+void TConsoleLine::CommandAnswered(TReplyType reply) {
+  StopAnswerGuard();
+  if (BringUp.errorReply == reply) {
+    BringUp.errorReply = rtNone;
+    BringUp.errorCount = 0;
+  }
+}
+
+void TConsoleLine::RetryAfterError(TReplyType reply) {
+  StopAnswerGuard();
+  Data.RxBuffer.clear();
+  if (BringUp.errorReply != reply) {
+    BringUp.errorReply = reply;
+    BringUp.errorCount = 0;
+  }
+  ++BringUp.errorCount;
+  if (BringUp.errorCount > Form.Card.maxgagal) {
+    const TBringUpCommand* c = BringUpCommand(reply);
+    AddFuncLog("F035 : " + std::string(c->text) + " refused " + std::to_string(BringUp.errorCount) +
+               " times, giving up; resetting the modem");
+    BringUp.errorReply = rtNone;
+    BringUp.errorCount = 0;
+    SendModemReset();
+    return;
+  }
+  // A modem that has just refused a command refuses it again when asked at
+  // once; the pause gives it time to recover.
+  BringUp.retryReply = reply;
+  tBringUpRetry->SetEnabled(false);
+  tBringUpRetry->SetEnabled(true);
+}
+
+void TConsoleLine::tBringUpRetryTimer() {
+  tBringUpRetry->SetEnabled(false);
+  const TReplyType reply = BringUp.retryReply;
+  BringUp.retryReply = rtNone;
+  // Another step has sent its own command meanwhile: that one leads on.
+  if (Reply() != reply) return;
+  if (const TBringUpCommand* c = BringUpCommand(reply); c && c->retry) (this->*(c->retry))();
+}
+
+void TConsoleLine::CommandSent(TReplyType reply) {
+  // The command just sent supersedes a retry still waiting out its pause.
+  tBringUpRetry->SetEnabled(false);
+  BringUp.retryReply = rtNone;
+  ArmAnswerGuard(reply);
+}
+
+void TConsoleLine::ArmAnswerGuard(TReplyType reply) {
+  BringUp.guardedReply = reply;
+  tBringUpGuard->SetEnabled(false);
+  tBringUpGuard->SetEnabled(true);
+}
+
+void TConsoleLine::StopAnswerGuard() {
+  tBringUpGuard->SetEnabled(false);
+  BringUp.guardedReply = rtNone;
+}
+
+void TConsoleLine::tBringUpGuardTimer() {
+  tBringUpGuard->SetEnabled(false);
+  const TReplyType reply = BringUp.guardedReply;
+  BringUp.guardedReply = rtNone;
+  if (Reply() != reply) return;
+  if (reply == rtReset && BringUp.resetOkSeen) return;
+  const TBringUpCommand* c = BringUpCommand(reply);
+  if (!c) return;
+  const int ms = tBringUpGuard->Interval();
+  const std::string waited = ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+  AddFuncLog("F034 : no answer to " + std::string(c->text) + " in " + waited + "; resetting the modem");
+  SendModemReset();
+}
 
 }  // namespace corvane

@@ -1,11 +1,239 @@
-// The calls of a line: dial, redial, hang-up.
+// The calls of a line: dial, redial, hang-up, and the operator's question
+// when a number cannot be reached.
+#include <QCheckBox>
+#include <QLabel>
+
+#include <cstdint>
+#include <string>
+
+#include "SerPort.h"
+#include "uAtLines.h"
 #include "uConsoleLine.h"
+#include "uConstType.h"
+#include "uzCorvaneV4.h"
 
 namespace corvane {
 
-void TConsoleLine::HandleDialReply(const std::string&) {}
-void TConsoleLine::HandleHangupReply(const std::string&) {}
-void TConsoleLine::tDialTimer() {}
-void TConsoleLine::tHangupTimer() {}
+namespace {
+
+// Redial ticks allowed per call before the operator is asked.
+constexpr std::int32_t kRedialTicksBeforeQuestion = 10;
+// "ERROR" answers allowed per call beyond the card's failure limit.
+constexpr std::int32_t kDialErrorsBeyondLimit = 10;
+
+const QString kRetryQuestion = QStringLiteral("Call gagal 10X. Coba Call Lagi?");
+
+// Characters a dialled number, an SMS recipient or a USSD code may hold.
+constexpr std::string_view kNumberChars = "0123456789+*#";
+
+}  // namespace
+
+bool TConsoleLine::NumberUsable(const std::string& number, const char* tag) {
+  if (!number.empty() && number.find_first_not_of(kNumberChars) == std::string::npos) return true;
+  // Anything else would end up inside the AT command line (a quote, a ';',
+  // a CR starting a command of its own).
+  AddFuncLog(std::string(tag) + "refused \"" + at::Readable(number) +
+             "\": only digits, +, * and # may be sent; step skipped");
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// Senders
+
+void TConsoleLine::StartCall(bool firstCall) {
+  Data.DialErrorCount = 0;
+  Data.NoCarrierCount = 0;
+  Data.FirstCall = firstCall;
+  tDial->SetEnabled(true);
+  SendDial(firstCall ? Form.Card.no2dial : Form.Card.no2dial2);
+}
+
+void TConsoleLine::SendDial(const std::string& number) {
+  if (!comVorel->Open()) return;
+  if (!NumberUsable(number, "F005 : ")) {
+    GiveUpCall();
+    return;
+  }
+  Data.Job = ljDialling;
+  const std::string command = "ATD" + number + ";\r";
+  Data.RxBuffer.clear();
+  comVorel->SendString(command);
+  Reply() = rtDial;
+  AddFuncLog((Data.FirstCall ? "Dial 1st: " : "Dial 2nd: ") + number);
+  AddFuncLog("F005 : " + command);
+}
+
+void TConsoleLine::SendHangup() {
+  if (!comVorel->Open()) return;
+  const std::string command = "ATH\r";
+  Data.RxBuffer.clear();
+  comVorel->SendString(command);
+  Reply() = rtHangup;
+  AddFuncLog(Data.FirstCall ? "Hangup 1st" : "Hangup 2nd");
+  AddFuncLog("F006 : " + command);
+}
+
+void TConsoleLine::StopCallTimers() {
+  tDial->SetEnabled(false);
+  tHangup->SetEnabled(false);
+}
+
+// The call is given up: the chain goes on with the SMS and balance steps and,
+// with none ticked, ends as a chain that did not run to its end.
+void TConsoleLine::GiveUpCall() {
+  tDial->SetEnabled(false);
+  StartNextStep(TNextStep::Sms1, ljStart);
+}
+
+// ---------------------------------------------------------------------------
+// Timers
+
+void TConsoleLine::tHangupTimer() {
+  // The hang-up belongs to the call it was armed for; a card taken out, a
+  // line switched off or a command that took the line over ended that call.
+  if (Data.Job != ljInCall) {
+    tHangup->SetEnabled(false);
+    return;
+  }
+  Data.Job = ljHangingUp;
+  SendHangup();
+  tHangup->SetEnabled(false);
+}
+
+void TConsoleLine::tDialTimer() {
+  if (callQuestionOpen_) return;
+  if (Data.Job != ljDialling) {
+    tDial->SetEnabled(false);
+    return;
+  }
+  if (!ckCall->isChecked()) return;
+  tWatchDog->SetEnabled(false);
+  Data.WatchdogTicks = 0;
+  ++Data.DialErrorCount;
+  if (Data.DialErrorCount <= kRedialTicksBeforeQuestion) {
+    SendDial(Data.FirstCall ? Form.Card.no2dial : Form.Card.no2dial2);
+    return;
+  }
+  tDial->SetEnabled(false);
+  AskCallRetry(TQuestionFrom::RedialTick);
+}
+
+// ---------------------------------------------------------------------------
+// Replies
+
+void TConsoleLine::HandleDialReply(const std::string& Chunk) {
+  Data.RxBuffer += Chunk;
+  // The answer is decided once the operator has been asked; what comes
+  // meanwhile is only gathered.
+  if (callQuestionOpen_) return;
+  const std::string& number = Data.FirstCall ? Form.Card.no2dial : Form.Card.no2dial2;
+  const char* which = Data.FirstCall ? "1st" : "2nd";
+  const at::TFinalResult final = at::FindFinalResult(Data.RxBuffer);
+
+  if (final.kind == at::TFinal::Ok) {
+    AddFuncLog("F022 : " + Data.RxBuffer);
+    Data.Job = ljInCall;
+    tOn->SetEnabled(false);
+    Data.RxBuffer.clear();
+    Reply() = rtIdle;
+    AddFuncLog(std::string("F022-1 dial ") + which + " ok : " + number);
+    tDial->SetEnabled(false);
+    tHangup->SetEnabled(true);
+    return;
+  }
+
+  if (final.kind == at::TFinal::Error) {
+    AddFuncLog(std::string("F022-2 Dial ") + which + " error : " + number);
+    // One answer counts once, whatever arrives behind it before the redial.
+    Data.RxBuffer.clear();
+    ++Data.DialErrorCount;
+    if (static_cast<std::int64_t>(Data.DialErrorCount) <=
+        static_cast<std::int64_t>(Form.Card.maxgagal) + kDialErrorsBeyondLimit) {
+      tDial->SetEnabled(true);
+      return;
+    }
+    tDial->SetEnabled(false);
+    AskCallRetry(TQuestionFrom::DialError);
+    return;
+  }
+
+  const std::string failure = at::CallSetupFailure(Data.RxBuffer);
+  if (!failure.empty()) {
+    Data.RxBuffer.clear();
+    ++Data.NoCarrierCount;
+    if (Data.NoCarrierCount > Form.Card.maxgagal) {
+      Data.NoCarrierCount = 0;
+      SendModemReset();
+    }
+    AddFuncLog(Data.FirstCall ? "F022-3 1st call " + failure + " : " + number
+                              : "F022-4 2nd call " + failure + " : " + number);
+    // A call set up by hand has no redial running yet; without one the line
+    // would wait on this answer for good.
+    tDial->SetEnabled(true);
+  }
+}
+
+void TConsoleLine::HandleHangupReply(const std::string& Chunk) {
+  Data.RxBuffer += Chunk;
+  AddFuncLog("F023 : " + Data.RxBuffer);
+  const at::TFinalResult final = at::FindFinalResult(Data.RxBuffer);
+  if (final.kind == at::TFinal::Ok) {
+    if (Data.FirstCall) {
+      AddFuncLog("F023-1: Hangup 1st OK");
+      SetStaticTextColor(lCall, clLime);
+      if (ckCall2->isChecked()) {
+        StartCall(false);
+        return;
+      }
+    } else {
+      AddFuncLog("F023-1: Hangup 2nd OK");
+      SetStaticTextColor(lCall2, clLime);
+    }
+    StartNextStep(TNextStep::Sms1, ljIdle);
+    return;
+  }
+  if (final.kind == at::TFinal::Error) {
+    AddFuncLog("F023-2: Hangup error");
+    // Back to the call: the line listens as it did during the call and the
+    // hang-up timer tries again after the call length, rather than waiting
+    // on this answer for good.
+    Data.RxBuffer.clear();
+    Reply() = rtIdle;
+    Data.Job = ljInCall;
+    tHangup->SetEnabled(true);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The operator's question
+
+void TConsoleLine::AskCallRetry(TQuestionFrom from) {
+  // The question is modal: notices and ticks go on meanwhile. The line stays
+  // as it is now; its dial replies are only gathered and its redial waits.
+  callQuestionOpen_ = true;
+  const TModalResult answer = [&] {
+    try {
+      return MessageDlg(&Form, TMsgDlgType::Confirmation, kRetryQuestion, true);
+    } catch (...) {
+      callQuestionOpen_ = false;
+      throw;
+    }
+  }();
+  callQuestionOpen_ = false;
+  if (Data.Job != ljDialling) {
+    // Switched off, card taken out or another command given meanwhile.
+    AddFuncLog("F022-5 : line no longer dialling; answer to the call question ignored");
+    return;
+  }
+  // What came in while the operator decided answers no dial of the next try.
+  Data.RxBuffer.clear();
+  if (answer == TModalResult::Yes) {
+    if (from == TQuestionFrom::RedialTick) SendModemReset();
+    tDial->SetEnabled(true);
+    Data.DialErrorCount = 0;
+    return;
+  }
+  GiveUpCall();
+}
 
 }  // namespace corvane

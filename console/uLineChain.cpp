@@ -1,5 +1,6 @@
 // A line's sequencer: switching on and off, the start timer that runs the
-// card's task chain, and the recovery timers.
+// card's task chain, the next-step rule of the tasks, and the recovery timers
+// that reset a modem whose card has stalled.
 #include <QCheckBox>
 #include <QLabel>
 #include <QSignalBlocker>
@@ -7,6 +8,7 @@
 #include "SerPort.h"
 #include "uConsoleLine.h"
 #include "uConstType.h"
+#include "uzCorvaneV4.h"
 
 namespace corvane {
 
@@ -39,6 +41,9 @@ void TConsoleLine::ckOnClick() {
       RefuseSwitchOn("COM" + std::to_string(Data.ComPort) + " cannot be opened: " + e.what());
       return;
     }
+    // Whatever the modem still had half-sent before the line was off is
+    // no part of this session.
+    ResetReceiver();
     if (variant_.EchoOffStep) SendEchoOff();
     tOn->SetEnabled(true);
     Data.StkArmed = true;
@@ -46,12 +51,103 @@ void TConsoleLine::ckOnClick() {
     tOn->SetEnabled(false);
     comVorel->SetOpen(false);
     Data.Job = ljIdle;
+    // A line switched on again starts from nothing: no timer of the old
+    // card may reset the next one's modem, and no half answer may be taken
+    // for the next one's reply.
+    StopOldCardWork();
+    Reply() = rtIdle;
+    Data.RxBuffer.clear();
+    ResetReceiver();
   }
 }
 
-void TConsoleLine::tOnTimer() {}
-void TConsoleLine::tWatchDogTimer() {}
-void TConsoleLine::tTimeOutTimer() {}
-void TConsoleLine::tMatikanTimer() {}
+// The old card's work, stopped when it leaves the line: its SIM Toolkit
+// watchdog, confirmation time-out, switch-off delay and queued answer would
+// otherwise act on whatever card comes next (a switch-off delay running out
+// after a swap marks the new card as registered and refuses its menu).
+void TConsoleLine::StopOldCardWork() {
+  DropPendingStk({});
+  for (TTimer* t : {tWatchDog, tTimeOut, tMatikan, tDelay, tBringUpRetry, tBringUpGuard}) t->SetEnabled(false);
+  PendingAnswer.clear();
+  Data.UssdPending = false;
+  BringUp = TBringUpState{};
+}
+
+void TConsoleLine::ResetReceiver() { CardReports.Clear(); }
+
+void TConsoleLine::tOnTimer() {
+  switch (Data.Job) {
+    case ljStart:
+      tOn->SetEnabled(false);
+      if (ckRegistrasi->isChecked()) {
+        SendSignalQuery();
+      } else if (ckCall->isChecked()) {
+        // Without registration the second call runs only behind the first.
+        StartCall(true);
+      } else {
+        StartNextStep(TNextStep::Sms1, ljStart);
+      }
+      break;
+    case ljRegistered:
+      // The timer stays on; the later ticks find the job of the task under
+      // way and leave it alone until its handler stops the timer.
+      if (ckCall->isChecked() || ckCall2->isChecked()) {
+        StartCall(ckCall->isChecked());
+      } else {
+        StartNextStep(TNextStep::Sms1, ljStart);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void TConsoleLine::StartNextStep(TNextStep first, LineJob endJob) {
+  if (first == TNextStep::Sms1 && ckSMS1->isChecked()) {
+    Data.SmsErrorCount = 0;
+    Data.Job = ljSms1;
+    SendSmsHeader(Form.Card.phpenerimasms);
+  } else if (first != TNextStep::CekPulsa && ckSMS2->isChecked()) {
+    Data.SmsErrorCount = 0;
+    Data.Job = ljSms2;
+    SendSmsHeader(Form.Card.phpenerimasms2);
+  } else if (ckCekPulsa->isChecked()) {
+    Data.Job = ljCekPulsa;
+    SendUssd(Form.Card.cekpulsa);
+  } else {
+    Data.Job = endJob;
+    Data.RxBuffer.clear();
+    Reply() = rtIdle;
+    tOn->SetEnabled(false);
+  }
+}
+
+void TConsoleLine::tWatchDogTimer() {
+  // Not stopped here: a modem that stays silent is reset again every
+  // limit + 1 seconds until the SIM Toolkit dialogue moves on.
+  ++Data.WatchdogTicks;
+  if (Data.WatchdogTicks > WatchdogLimitSeconds) {
+    Data.WatchdogTicks = 0;
+    SendModemReset();
+  }
+}
+
+void TConsoleLine::tTimeOutTimer() {
+  if (Data.ConfirmTicks < Form.Card.timeout) {
+    ++Data.ConfirmTicks;
+    return;
+  }
+  Data.ConfirmTicks = 0;
+  tTimeOut->SetEnabled(false);
+  SendModemReset();
+}
+
+void TConsoleLine::tMatikanTimer() {
+  tMatikan->SetEnabled(false);
+  // The card is registered: its menu is not walked again until it is
+  // replaced. The reset's "OK" starts the calls, SMS and balance check.
+  Data.StkArmed = false;
+  SendModemReset();
+}
 
 }  // namespace corvane

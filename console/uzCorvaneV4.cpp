@@ -11,10 +11,15 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QStringList>
+
+#include <algorithm>
+#include <limits>
 
 #include "SerPort.h"
 #include "adpInstanceControl.h"
 #include "uConstType.h"
+#include "uSeting.h"
 #include "ui_TfzCorvaneV4.h"
 
 namespace corvane {
@@ -143,10 +148,47 @@ void TfzCorvaneV4::ckOn_AllClick() {
     if (line->ckActive->isChecked()) line->ckOn->setChecked(ui_->ckOn_All->isChecked());
 }
 
-// The settings dialog and the card-type controls are filled in by their own
-// step; the handlers are connected already.
-void TfzCorvaneV4::btnSettingClick() {}
-void TfzCorvaneV4::mnTambahNamaKartuClick() {}
+// --- settings dialog and card types (uSeting) ---
+
+namespace {
+
+// Call length in ms for the hang-up timers; a large call length saturates
+// instead of overflowing the timer's interval.
+int HangupIntervalMs(std::int32_t waktudial) {
+  const std::int64_t ms = std::int64_t{waktudial} * 1000;
+  return static_cast<int>(std::clamp<std::int64_t>(ms, std::numeric_limits<int>::min(),
+                                                    std::numeric_limits<int>::max()));
+}
+
+}  // namespace
+
+void TfzCorvaneV4::btnSettingClick() {
+  // Freed on every path, also when the save below raises.
+  const auto dialog = std::make_unique<TfSeting>(this);
+  CopyEditedValues(Card, dialog->Values);
+  if (dialog->exec() != QDialog::Accepted) return;
+  CopyEditedValues(dialog->Values, Card);
+  // The confirmed values are in force from here on, also if the file cannot
+  // be written: the call length with them.
+  for (auto& line : Lines) line->tHangup->SetInterval(HangupIntervalMs(Card.waktudial));
+  SaveCardSettings(kartuaktif);
+}
+
+void TfzCorvaneV4::mnTambahNamaKartuClick() {
+  const QString name = InputBox(this, QStringLiteral("Masukkan nama kartu yg baru (usahakan tidak memakai spasi)"),
+                                QStringLiteral("Kartu Baru"), QString());
+  QStringList listed;
+  for (int i = 0; i < ui_->cbKartuAktif->count(); ++i) listed << ui_->cbKartuAktif->itemText(i);
+  const TNewCardName verdict = JudgeNewCardName(name, listed);
+  if (verdict != TNewCardName::Usable) {
+    if (verdict != TNewCardName::Empty) Warn(NewCardNameMessage(verdict, name));
+    return;
+  }
+  ui_->cbKartuAktif->addItem(name);
+  ui_->cbKartuAktif->setCurrentIndex(ui_->cbKartuAktif->count() - 1);
+  kartuaktif = ui_->cbKartuAktif->currentIndex();
+  LoadCardSettings(kartuaktif);
+}
 
 void TfzCorvaneV4::cbKartuAktifChange() {
   kartuaktif = ui_->cbKartuAktif->currentIndex();

@@ -1,0 +1,132 @@
+#pragma once
+// The modem preparation tool's window: one port, one button per step (check
+// and echo off, SIM-presence reports, SIM Toolkit off / configure / on,
+// reset), a status text beside each button and a log list, laid out by the
+// form resources/TfzInitModem.ui.
+//
+// What a caller may rely on:
+// - GUI thread only; nothing is locked. Construction creates the closed port
+//   comVorel1 and the instance limiter (MaxInstances 1, unless the options
+//   leave it out), then runs FormCreate. The port stays closed until "Set" or
+//   "Cek Modem".
+// - Refused() tells main that the limiter turned this copy away: the window
+//   must then never be shown.
+// - Every handler returns at once; none waits for the modem. A command that
+//   gets no answer within its time-out shows its step as failed, logs it and
+//   frees the port for the next command.
+// - Clicks and the reply time-out catch what they raise and hand it to the
+//   application's central exception handler; the port's notices reach
+//   comVorel1Trigger through the port window, which does the same.
+// - Closing (the "&Keluar" button, the close box) asks "ANDA YAKIN AKAN
+//   MENUTUP APLIKASI INI?" through MessageDlg; Yes closes, No keeps the
+//   window and the port as they were. The tool writes no file.
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "uDataType.h"
+
+class QCloseEvent;
+class QLabel;
+class QTimer;
+class TComPort;
+class TadpInstanceControl;
+
+namespace Ui {
+class TfzInitModem;
+}
+
+namespace corvane::prep {
+
+struct TPrepFormOptions {
+  // Count this copy among the running ones (MaxInstances 1). Tests that make
+  // several windows in one process leave it out.
+  bool limitInstances = true;
+  // How long a command may stay unanswered, for every command alike; 0 gives
+  // each command its own time-out (the reset's covers the modem's restart).
+  int replyTimeOutMs = 0;
+};
+
+class TfzInitModem : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TfzInitModem(TPrepFormOptions options = {}, QWidget* parent = nullptr);
+  ~TfzInitModem() override;
+
+  bool Refused() const { return refused_; }
+  Ui::TfzInitModem& Form() { return *ui_; }
+
+  // Fields of the window.
+  std::string RxBuffer;   // what arrived since the last command went out
+  int StkSetupStep = 0;   // SIM Toolkit command sent last: 1 off, 2 configure, 3 on
+  int PortNumber = 0;     // COM number to use
+  int BaudRate = 0;
+
+  // Components that the form resource does not lay out.
+  TComPort* comVorel1 = nullptr;
+  TadpInstanceControl* adpInstanceControl1 = nullptr;
+  QTimer* tReplyTimeOut = nullptr;  // single shot, armed by every sender
+
+  // Observes every chunk the dispatch takes (handler name, or nullptr when
+  // the chunk is dropped). For diagnostics and tests; empty by default.
+  std::function<void(const char* handler, const std::string& chunk)> OnDispatch;
+
+  // Published handlers.
+  void FormCreate();
+  void btnSetPort1Click();
+  void btnCekModemClick();
+  void btnStatusKartuClick();
+  void btnDeactivateClick();
+  void btnConfigureClick();
+  void btnActivateSTKClick();
+  void btnResetModemClick();
+  void btnKeluarClick();
+  void comVorel1Trigger(QObject* CP, std::uint16_t Msg, std::uint16_t TriggerHandle, std::uint16_t Data);
+  void tReplyTimeOutTimer();
+  void AddFuncLog(std::string_view text);
+
+  // Senders: each does nothing while the port is closed.
+  void SendAt();
+  void SendEchoOff();
+  void SendWindOn();
+  void SendStkOff();
+  void SendStkConfigure();
+  void SendStkOn();
+  void SendModemReset();
+
+  // Reply handlers, selected by ReplyType.
+  void HandleAtReply(const std::string& Chunk);
+  void HandleEchoOffReply(const std::string& Chunk);
+  void HandleStkSetupReply(const std::string& Chunk);
+  void HandleResetReply(const std::string& Chunk);
+  void HandleWindOnReply(const std::string& Chunk);
+  void HandleIdle(const std::string& Chunk);
+
+  struct TCommand;  // one row of the sender table
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateComponents(const TPrepFormOptions& options);
+  void CreatePort();
+  void ConnectHandlers();
+  void Send(const TCommand& command);
+  void DispatchChunk(const std::string& Chunk);
+  void GoIdle();
+  QLabel* StkStepStatus() const;
+  bool FormClose();
+
+  std::unique_ptr<Ui::TfzInitModem> ui_;
+  int replyTimeOutMs_ = 0;
+  bool refused_ = false;
+};
+
+// Shows a step's result in its status text: the text on the colour.
+void ShowStepStatus(QLabel* status, const char* text, std::uint32_t colour);
+
+}  // namespace corvane::prep

@@ -1,0 +1,193 @@
+// The plain AT dialogue on a real pseudo-terminal: framing, echo, error
+// reporting, identification, the reset's reboot with its "+WIND:" lines,
+// and the SIM Toolkit facility's settings.
+#include "TestNames.h"
+#include "SimFixture.h"
+
+namespace modemsim_test {
+namespace {
+
+const char* const kCardScenario =
+    "csq = 17,3\n"
+    "card = A\n"
+    "[card A]\n"
+    "imsi = 510101234567891\n";
+
+struct Exchange {
+  const char* command;
+  const char* reply;
+};
+MODEMSIM_ROW_NAME(Exchange, command)
+
+
+class PlainCommands : public SimFixture, public ::testing::WithParamInterface<Exchange> {};
+
+TEST_P(PlainCommands, AnswerAsTheModemsDo) {
+  Start(kCardScenario);
+  ASSERT_EQ(host->Command("ATE0\r"), "ATE0\r\r\nOK\r\n");
+  EXPECT_EQ(host->Command(GetParam().command), GetParam().reply);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PlainCommands,
+    ::testing::Values(
+        Exchange{"AT\r", "\r\nOK\r\n"},
+        Exchange{"at\r", "\r\nOK\r\n"},
+        Exchange{"AT+CGMI\r", "\r\nWAVECOM MODEM\r\n\r\nOK\r\n"},
+        Exchange{"AT+CGMM\r", "\r\nMULTIBAND  900E  1800\r\n\r\nOK\r\n"},
+        Exchange{"AT+CGMR\r", "\r\n641b09gg.Q2403A 1320676 061804 14:38\r\n\r\nOK\r\n"},
+        Exchange{"AT+CGSN\r", "\r\n352099000000001\r\n\r\nOK\r\n"},
+        Exchange{"ATI\r", "\r\nWAVECOM MODEM\r\nMULTIBAND  900E  1800\r\n\r\nOK\r\n"},
+        Exchange{"ATI3\r", "\r\n641b09gg.Q2403A 1320676 061804 14:38\r\n\r\nOK\r\n"},
+        Exchange{"AT+CSQ\r", "\r\n+CSQ: 17,3\r\n\r\nOK\r\n"},
+        Exchange{"at+csq\r", "\r\n+CSQ: 17,3\r\n\r\nOK\r\n"},
+        Exchange{"AT+CIMI\r", "\r\n510101234567891\r\n\r\nOK\r\n"},
+        Exchange{"AT+CMEE?\r", "\r\n+CMEE: 0\r\n\r\nOK\r\n"},
+        Exchange{"AT+CMGF?\r", "\r\n+CMGF: 1\r\n\r\nOK\r\n"},
+        Exchange{"AT+CSCS?\r", "\r\n+CSCS: \"GSM\"\r\n\r\nOK\r\n"},
+        Exchange{"AT+CSCS=?\r", "\r\n+CSCS: (\"GSM\",\"PCCP437\",\"CUSTOM\",\"HEX\")\r\n\r\nOK\r\n"},
+        Exchange{"AT+CFUN?\r", "\r\n+CFUN: 1\r\n\r\nOK\r\n"},
+        Exchange{"AT+WIND?\r", "\r\n+WIND: 0\r\n\r\nOK\r\n"},
+        Exchange{"AT+STSF?\r", "\r\n+STSF: 0,\"1F6BFFFF1F\",3,1\r\n\r\nOK\r\n"},
+        Exchange{"AT+STGI=0\r", "\r\nERROR\r\n"},
+        Exchange{"AT+CMEE=1;+STGI=0\r", "\r\n+CME ERROR: 4\r\n"},
+        Exchange{"AT+CMEE=1\r", "\r\nOK\r\n"},
+        Exchange{"AT+CREG?\r", "\r\n+CREG: 0,1\r\n\r\nOK\r\n"},
+        Exchange{"ATS3?\r", "\r\n013\r\n\r\nOK\r\n"},
+        Exchange{"AT+NOSUCH\r", "\r\nERROR\r\n"},
+        Exchange{"ATE0V1&C1&D2\r", "\r\nOK\r\n"}));
+
+TEST_F(SimFixture, EchoIsOnByDefaultAndAResetRestoresIt) {
+  Start(kCardScenario);
+  EXPECT_EQ(host->Command("AT\r"), "AT\r\r\nOK\r\n");
+  EXPECT_EQ(host->Command("ATE0\r"), "ATE0\r\r\nOK\r\n");
+  EXPECT_EQ(host->Command("AT\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->Command("AT+CFUN=1\r"), "\r\nOK\r\n");
+  WaitRestarts(2);
+  EXPECT_EQ(host->Command("AT\r"), "AT\r\r\nOK\r\n");
+}
+
+TEST_F(SimFixture, AStrayLineFeedAfterTheCarriageReturnIsIgnored) {
+  Start(kCardScenario);
+  host->Send("ATE0\r\nAT\r\n");
+  EXPECT_EQ(host->ReadUntil("OK\r\n\r\nOK\r\n"), "ATE0\r\n\r\nOK\r\n\r\nOK\r\n");
+  EXPECT_EQ(host->Command("ATE1\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->Command("AT\r"), "AT\r\r\nOK\r\n");
+  host->Send("\n");  // an LF of its own, after the answer: echoed, nothing else
+  EXPECT_EQ(host->ReadUntil("\n"), "\n");
+  EXPECT_EQ(host->ReadFor(50ms), "");
+}
+
+TEST_F(SimFixture, ErrorCodesShowOnlyAfterCmeeAndAResetHidesThemAgain) {
+  Start("");  // no card in the holder
+  ASSERT_EQ(host->Command("ATE0\r"), "ATE0\r\r\nOK\r\n");
+  EXPECT_EQ(host->Command("AT+CIMI\r"), "\r\nERROR\r\n");
+  EXPECT_EQ(host->Command("AT+CMEE=1\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->Command("AT+CIMI\r"), "\r\n+CME ERROR: 10\r\n");
+  EXPECT_EQ(host->Command("AT+CMEE=2\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->Command("AT+CIMI\r"), "\r\n+CME ERROR: SIM not inserted\r\n");
+  EXPECT_EQ(host->Command("AT+CFUN=1\r"), "\r\nOK\r\n");
+  WaitRestarts(2);
+  EXPECT_EQ(host->Command("ATE0;+CIMI\r"), "ATE0;+CIMI\r\r\nERROR\r\n");
+}
+
+TEST_F(SimFixture, CpinReplyCarriesNoFinalResultInThisFamily) {
+  Start(kCardScenario);
+  host->Command("ATE0\r");
+  host->Send("AT+CPIN?\r");
+  EXPECT_EQ(host->ReadUntil("READY\r\n"), "\r\n+CPIN: READY\r\n");
+  EXPECT_EQ(host->ReadFor(150ms), "");
+}
+
+TEST_F(SimFixture, CpinOkCanBeAskedFor) {
+  Start(std::string("cpin_ok = 1\n") + kCardScenario);
+  host->Command("ATE0\r");
+  EXPECT_EQ(host->Command("AT+CPIN?\r"), "\r\n+CPIN: READY\r\n\r\nOK\r\n");
+}
+
+TEST_F(SimFixture, ResetRebootsAndReportsWhatTheWindMaskEnables) {
+  Start(kCardScenario);
+  host->Command("ATE0\r");
+  // bits 0, 2, 3, 6 and 14: presence, emergency-ready, ready, network, SMS.
+  EXPECT_EQ(host->Command("AT+WIND=16461\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->Command("AT+CFUN=1\r"), "\r\nOK\r\n");
+  const std::string boot = host->ReadUntil("+WIND: 16\r\n");
+  EXPECT_EQ(boot, "\r\n+WIND: 1\r\n\r\n+WIND: 3\r\n\r\n+WIND: 7\r\n\r\n+WIND: 4\r\n\r\n+WIND: 16\r\n");
+  // Echo is back on after the reset; the mask survived it.
+  EXPECT_EQ(host->Command("AT+WIND?\r"), "AT+WIND?\r\r\n+WIND: 16461\r\n\r\nOK\r\n");
+}
+
+TEST_F(SimFixture, ResetWithoutACardReportsItMissing) {
+  Start("wind = 9\n");
+  host->Command("ATE0\r");
+  host->Command("AT+CFUN=1\r");
+  EXPECT_EQ(host->ReadUntil("+WIND: 4\r\n"), "\r\n+WIND: 0\r\n\r\n+WIND: 4\r\n");
+}
+
+TEST_F(SimFixture, CommandsSentDuringTheRebootAreAnsweredAfterIt) {
+  Start(std::string("restart_ms = 400\n") + kCardScenario);
+  host->Command("ATE0\r");
+  host->Send("AT+CFUN=1\r");
+  EXPECT_EQ(host->ReadUntil("OK\r\n"), "\r\nOK\r\n");
+  host->Send("AT+CSQ\r");
+  EXPECT_EQ(host->ReadFor(60ms), "");
+  EXPECT_EQ(host->ReadUntil("OK\r\n"), "AT+CSQ\r\r\n+CSQ: 17,3\r\n\r\nOK\r\n");
+}
+
+TEST_F(SimFixture, ARebootCanLoseWhatIsSentMeanwhile) {
+  Start(std::string("restart_ms = 400\nrestart_input = drop\n") + kCardScenario);
+  host->Command("ATE0\r");
+  host->Command("AT+CFUN=1\r");
+  host->Send("AT+CSQ\r");
+  WaitRestarts(2);
+  EXPECT_EQ(host->ReadFor(100ms), "");
+  EXPECT_EQ(host->Command("AT\r"), "AT\r\r\nOK\r\n");
+}
+
+TEST_F(SimFixture, LateOkFirmwareSendsTheOkWithTheFirstWindLine) {
+  Start(std::string("cfun_ok = after\nwind = 1\n") + kCardScenario);
+  host->Command("ATE0\r");
+  host->Send("AT+CFUN=1\r");
+  EXPECT_EQ(host->ReadUntil("OK\r\n"), "\r\n+WIND: 1\r\n\r\nOK\r\n");
+  bool oneWrite = false;  // the OK stands in the same chunk as the line
+  for (const auto& e : modem->Transcript().Entries())
+    oneWrite = oneWrite || (e.direction == modemsim::Direction::FromModem &&
+                            e.bytes == "\r\n+WIND: 1\r\n\r\nOK\r\n");
+  EXPECT_TRUE(oneWrite);
+}
+
+TEST_F(SimFixture, ToolkitActivationIsStoredAndTakesEffectAtTheNextReset) {
+  Start(std::string(kCardScenario) +
+        "menu = m\n[node m]\ntype = menu\ntitle = T\nitem.1 = X -> e\n[node e]\ntype = end\n");
+  host->Command("ATE0\r");
+  EXPECT_EQ(host->Command("AT+CMEE=1\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->Command("AT+STSF=1\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->Command("AT+STGI=0\r"), "\r\n+CME ERROR: 4\r\n");
+  EXPECT_EQ(host->Command("AT+STSF=2,\"5FFFFFFF7F\",5,0\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->Command("AT+STSF?\r"), "\r\n+STSF: 1,\"5FFFFFFF7F\",5,0\r\n\r\nOK\r\n");
+  host->Command("AT+CFUN=1\r");
+  EXPECT_NE(host->ReadUntil("+STIN: 0\r\n").find("\r\n+STIN: 0\r\n"), std::string::npos);
+  EXPECT_EQ(host->Command("AT+STSF?\r"), "AT+STSF?\r\r\n+STSF: 1,\"5FFFFFFF7F\",5,0\r\n\r\nOK\r\n");
+  host->Command("ATE0\r");
+  EXPECT_EQ(host->Command("AT+STSF=0\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->Command("AT+STGI=0\r"), "\r\n+STGI: \"T\"\r\n+STGI: 1,1,\"X\",0\r\n\r\nOK\r\n");
+}
+
+class BadStsf : public SimFixture, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(BadStsf, IsRefusedAsAWrongParameter) {
+  Start(kCardScenario);
+  host->Command("ATE0\r");
+  host->Command("AT+CMEE=1\r");
+  EXPECT_EQ(host->Command(GetParam()), "\r\n+CME ERROR: 3\r\n");
+  EXPECT_EQ(host->Command("AT+STSF?\r"), "\r\n+STSF: 0,\"1F6BFFFF1F\",3,1\r\n\r\nOK\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, BadStsf,
+                         ::testing::Values("AT+STSF=3\r", "AT+STSF=2,\"FFFFFFFFFF\"\r",
+                                           "AT+STSF=2,\"150060C01F\"\r", "AT+STSF=2,\"1F6B\"\r",
+                                           "AT+STSF=2,,0\r", "AT+STSF=2,,256\r",
+                                           "AT+STSF=1,,3,2\r", "AT+STSF=x\r"));
+
+}  // namespace
+}  // namespace modemsim_test

@@ -1,0 +1,317 @@
+// The tool against simulated modems on pseudo-terminals: each step's bytes,
+// its answer in the status text and the log, failures, silence, split
+// replies and the "Set" button.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+
+#include "PrepBench.h"
+#include "SerPort.h"
+#include "ui_TfzInitModem.h"
+
+using namespace corvane;
+using namespace corvane::prep;
+using namespace prep_test;
+
+namespace {
+
+using UiForm = Ui::TfzInitModem;
+using modemsim::ModemStatus;
+
+bool ShowsStatus(QLabel* status, const char* text, TColor colour) {
+  return status->text() == QLatin1String(text) && StaticTextColor(status) == colour;
+}
+
+// A bench with the port set to COM5 and the modem ready.
+class PrepDialogue : public ::testing::Test {
+ protected:
+  void Open(const std::string& scenario = Scenario(), int replyTimeOutMs = 0) {
+    bench = std::make_unique<PrepBench>(1, 5, scenario, replyTimeOutMs);
+    bench->SetPort("5");
+    ASSERT_TRUE(bench->Window().comVorel1->Open());
+    ASSERT_TRUE(bench->WaitModemReady());
+    Pump(50);  // the power-up's last lines arrive while the tool waits for nothing
+  }
+  TfzInitModem& W() { return bench->Window(); }
+  UiForm& F() { return bench->Window().Form(); }
+  modemsim::Modem& M() { return bench->Modem(); }
+
+  std::unique_ptr<PrepBench> bench;
+};
+
+}  // namespace
+
+TEST_F(PrepDialogue, CekModemChecksTheModemThenSwitchesItsEchoOff) {
+  Open();
+  ASSERT_TRUE(M().Status().echo);
+  F().btnCekModem->click();
+  ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(F().lCekModem, "OK", clLime); }));
+  EXPECT_EQ(M().Transcript().HostText(), "AT\r\nATE0\r\n");
+  EXPECT_FALSE(M().Status().echo);
+  EXPECT_EQ(bench->Log(), (std::vector<std::string>{"AT", "OK", "ATE", "ATE : OK"}));
+  EXPECT_EQ(F().lstFunc->currentRow(), 3);
+  EXPECT_EQ(ReplyType, rtIdle);
+  EXPECT_EQ(W().RxBuffer, "");
+  EXPECT_FALSE(W().tReplyTimeOut->isActive());
+}
+
+// The other steps, pressed one after another on one modem (the tool imposes
+// no order): the exact bytes, the modem's new state, the log and the status.
+TEST_F(PrepDialogue, EachStepSendsItsCommandAndShowsTheAnswer) {
+  struct Row {
+    QPushButton* UiForm::*button;
+    const char* sent;
+    QLabel* UiForm::*status;
+    std::vector<std::string> log;
+    std::function<bool(const ModemStatus&)> applied;
+  };
+  const Row rows[] = {
+      {&UiForm::btnActivateSTK, "AT+STSF=1\r", &UiForm::lActivateSTK, {"ON STK", "STK ON"},
+       [](const ModemStatus& s) { return s.stsfMode == 1; }},
+      {&UiForm::btnConfigure, "AT+STSF=2,\"5FFFFFFF7F\",5,0\r", &UiForm::lConfigureSTK,
+       {"ON STK", "STK Configure"},
+       [](const ModemStatus& s) {
+         return s.stsfProfile == "5FFFFFFF7F" && s.stsfTimeout == 5 && s.stsfAutoResponse == 0;
+       }},
+      {&UiForm::btnDeactivate, "AT+STSF=0\r", &UiForm::lDeactivate, {"ON STK", "STK OFF"},
+       [](const ModemStatus& s) { return s.stsfMode == 0; }},
+      {&UiForm::btnStatusKartu, "AT+WIND=1\r", &UiForm::lStatusKartu, {"Cek SIM card Exist"},
+       [](const ModemStatus& s) { return s.windMask == 1; }},
+      {&UiForm::btnResetModem, "AT+CFUN=1\r", &UiForm::lResetModem, {"Reset modem", "Reset OK"},
+       [](const ModemStatus& s) { return s.restarts >= 2; }},
+  };
+  Open();
+  for (const Row& r : rows) {
+    const std::size_t from = M().Transcript().HostSize();
+    F().lstFunc->clear();
+    (F().*r.button)->click();
+    ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(F().*r.status, "OK", clLime); })) << r.sent;
+    EXPECT_EQ(bench->HostSince(from), r.sent);
+    EXPECT_TRUE(M().WaitFor(r.applied, 5000ms)) << r.sent;
+    EXPECT_EQ(bench->Log(), r.log) << r.sent;
+    EXPECT_EQ(ReplyType, rtIdle);
+    EXPECT_EQ(W().RxBuffer, "");
+  }
+  // What the reset's restart reports afterwards collects in the idle buffer.
+  M().SendUnsolicited("+WIND: 1");
+  EXPECT_TRUE(WaitUntil([&] { return W().RxBuffer.find("+WIND: 1") != std::string::npos; }));
+  EXPECT_EQ(ReplyType, rtIdle);
+}
+
+// An "ERROR" shows the step red, also where the step showed green before, and
+// logs what failed.
+TEST_F(PrepDialogue, AnErrorShowsTheStepRed) {
+  struct Row {
+    const char* command;
+    QPushButton* UiForm::*button;
+    QLabel* UiForm::*status;
+    const char* statusText;
+    std::vector<std::string> log;
+  };
+  const Row rows[] = {
+      {"ATE0", &UiForm::btnCekModem, &UiForm::lCekModem, "Not OK", {"AT", "OK", "ATE"}},
+      {"AT+WIND", &UiForm::btnStatusKartu, &UiForm::lStatusKartu, "NOT OK",
+       {"Cek SIM card Exist", "Cek SIM exist error"}},
+      {"AT+STSF=0", &UiForm::btnDeactivate, &UiForm::lDeactivate, "NOT OK", {"ON STK", "STK OFF: Error"}},
+      {"AT+STSF=2", &UiForm::btnConfigure, &UiForm::lConfigureSTK, "NOT OK",
+       {"ON STK", "STK Configure: Error"}},
+      {"AT+STSF=1", &UiForm::btnActivateSTK, &UiForm::lActivateSTK, "NOT OK", {"ON STK", "STK ON: Error"}},
+      {"AT+CFUN", &UiForm::btnResetModem, &UiForm::lResetModem, "NOT OK", {"Reset modem", "reset error"}},
+  };
+  Open();
+  for (const Row& r : rows) {
+    M().ClearFaults();
+    M().AddFault(Fault({{"command", r.command}, {"reply", "error"}}));
+    ShowStepStatus(F().*r.status, "OK", clLime);
+    F().lstFunc->clear();
+    (F().*r.button)->click();
+    ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(F().*r.status, r.statusText, clRed); })) << r.command;
+    EXPECT_EQ(bench->Log(), r.log) << r.command;
+    EXPECT_EQ(ReplyType, rtIdle) << r.command;
+    EXPECT_FALSE(W().tReplyTimeOut->isActive());
+  }
+}
+
+// "ERROR" to "AT": red, no "ATE0", and the handler keeps waiting on what it
+// has gathered until the next command.
+TEST_F(PrepDialogue, CekModemAnsweredErrorSendsNoEchoOff) {
+  Open();
+  M().AddFault(Fault({{"command", "AT"}, {"times", "1"}, {"reply", "error"}}));
+  ShowStepStatus(F().lCekModem, "OK", clLime);
+  F().btnCekModem->click();
+  ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(F().lCekModem, "Not OK", clRed); }));
+  Pump(300);
+  EXPECT_EQ(M().Transcript().HostText(), "AT\r\n");
+  EXPECT_EQ(bench->Log(), (std::vector<std::string>{"AT"}));
+  EXPECT_EQ(ReplyType, rtAt);
+  EXPECT_NE(W().RxBuffer.find("ERROR"), std::string::npos);
+  EXPECT_FALSE(W().tReplyTimeOut->isActive());
+}
+
+// "O" and "K" in two notices: the reply counts once the second has come.
+// (The echo-off reply is the one split: it comes without echo, so nothing
+// but the reply stands between the two letters.)
+TEST_F(PrepDialogue, OkSplitOverTwoNoticesIsRecognised) {
+  Open();
+  M().AddFault(Fault({{"command", "ATE0"}, {"split", "at 3"}, {"pause_ms", "300"}}));
+  std::vector<std::string> chunks;
+  std::string gathered;
+  W().OnDispatch = [&](const char* handler, const std::string& chunk) {
+    if (handler && std::string(handler) == "HandleEchoOffReply") {
+      chunks.push_back(chunk);
+      gathered += chunk;
+      if (gathered.find('K') == std::string::npos) {
+        EXPECT_EQ(F().lCekModem->text().toStdString(), "Not OK") << "judged before the K came";
+      }
+    }
+  };
+  F().btnCekModem->click();
+  ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(F().lCekModem, "OK", clLime); }));
+  W().OnDispatch = nullptr;
+  // A loaded machine may hand the bytes before the pause over in more than
+  // one notice; what matters is that the pause falls between "O" and "K".
+  ASSERT_GE(chunks.size(), 2u);
+  bool splitAtK = false;
+  for (std::size_t i = 0; i + 1 < chunks.size(); ++i)
+    splitAtK = splitAtK || (!chunks[i].empty() && chunks[i].back() == 'O' && chunks[i + 1].substr(0, 1) == "K");
+  EXPECT_TRUE(splitAtK);
+  EXPECT_EQ(bench->Log().back(), "ATE : OK");
+}
+
+// A modem that does not answer in time: the step shows red, the log says so,
+// and the tool takes the next command. An answer that comes too late does not
+// turn the step green.
+TEST_F(PrepDialogue, UnansweredCommandTimesOutAndShowsRed) {
+  struct Row {
+    const char* command;
+    QPushButton* UiForm::*button;
+    QLabel* UiForm::*status;
+    const char* statusText;
+    const char* log;
+  };
+  const Row rows[] = {
+      {"AT", &UiForm::btnCekModem, &UiForm::lCekModem, "Not OK", "AT : no answer"},
+      {"AT+STSF", &UiForm::btnConfigure, &UiForm::lConfigureSTK, "NOT OK", "STK Configure: no answer"},
+      {"AT+WIND", &UiForm::btnStatusKartu, &UiForm::lStatusKartu, "NOT OK", "Cek SIM exist: no answer"},
+      {"AT+CFUN", &UiForm::btnResetModem, &UiForm::lResetModem, "NOT OK", "Reset: no answer"},
+  };
+  Open(Scenario(), 300);
+  for (const Row& r : rows) {
+    M().ClearFaults();
+    M().AddFault(Fault({{"command", r.command}, {"times", "1"}, {"delay_ms", "900"}}));
+    ShowStepStatus(F().*r.status, "OK", clLime);
+    (F().*r.button)->click();
+    ASSERT_TRUE(bench->WaitLog(r.log)) << r.command;
+    EXPECT_TRUE(ShowsStatus(F().*r.status, r.statusText, clRed));
+    EXPECT_EQ(ReplyType, rtIdle);
+    // The late answer lands in the idle buffer and changes nothing.
+    ASSERT_TRUE(WaitUntil([&] { return W().RxBuffer.find("OK") != std::string::npos; })) << r.command;
+    EXPECT_TRUE(ShowsStatus(F().*r.status, r.statusText, clRed));
+    EXPECT_EQ(ReplyType, rtIdle);
+    EXPECT_TRUE(M().WaitFor([](const ModemStatus& s) { return !s.booting; }, 5000ms));
+  }
+}
+
+TEST_F(PrepDialogue, SilentModemFreesThePortAfterTheTimeOut) {
+  Open(Scenario(), 300);
+  M().SetSilent(true);
+  F().btnActivateSTK->click();
+  ASSERT_TRUE(bench->WaitLog("STK ON: no answer"));
+  EXPECT_TRUE(ShowsStatus(F().lActivateSTK, "NOT OK", clRed));
+  M().SetSilent(false);
+  F().btnActivateSTK->click();
+  ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(F().lActivateSTK, "OK", clLime); }));
+  EXPECT_EQ(bench->Log().back(), "STK ON");
+}
+
+// "Set" on an open port closes it and opens the new number at the new speed;
+// afterwards every status reads "Not OK" on red.
+TEST(PrepSet, ReopensOnTheNewPortAndResetsTheStatusTexts) {
+  PrepBench bench(2, 5);
+  TfzInitModem& w = bench.Window();
+  UiForm& f = w.Form();
+  bench.SetPort("5");
+  ASSERT_TRUE(bench.WaitModemReady(0));
+  f.btnCekModem->click();
+  ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(f.lCekModem, "OK", clLime); }));
+
+  bench.SetPort("6", "9600");
+  EXPECT_TRUE(bench.central.messages.empty());
+  EXPECT_TRUE(w.comVorel1->Open());
+  EXPECT_EQ(w.comVorel1->ComNumber(), 6);
+  EXPECT_EQ(w.comVorel1->Baud(), 9600);
+  EXPECT_EQ(w.PortNumber, 6);
+  EXPECT_EQ(w.BaudRate, 9600);
+  EXPECT_TRUE(bench.WaitModemReady(1));
+  EXPECT_TRUE(bench.Modem(0).WaitFor([](const ModemStatus& s) { return !s.hostPresent; }, 5000ms));
+  for (QLabel* s : {f.lCekModem, f.lStatusKartu, f.lDeactivate, f.lConfigureSTK, f.lActivateSTK, f.lResetModem})
+    EXPECT_TRUE(ShowsStatus(s, "Not OK", clRed)) << s->objectName().toStdString();
+
+  f.btnCekModem->click();
+  ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(f.lCekModem, "OK", clLime); }));
+  EXPECT_EQ(bench.Modem(1).Transcript().HostText(), "AT\r\nATE0\r\n");
+}
+
+// "Cek Modem" on a closed port opens it on the number it has (8 at start).
+TEST(PrepSet, CekModemOpensAClosedPort) {
+  PrepBench bench(1, 8);
+  TfzInitModem& w = bench.Window();
+  w.Form().btnCekModem->click();
+  EXPECT_TRUE(w.comVorel1->Open());
+  ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(w.Form().lCekModem, "OK", clLime); }));
+  EXPECT_EQ(bench.Modem().Transcript().HostText(), "AT\r\nATE0\r\n");
+}
+
+// Port number 0: the port-selection dialog picks the port when it opens.
+TEST(PrepSet, PortZeroAsksWhichPortToOpen) {
+  PrepBench bench(2, 5);
+  int asked = 0;
+  const TPortPrompt previous = TCustomComPort::SetPortPrompt([&](TCustomComPort&) -> std::uint16_t {
+    ++asked;
+    return 6;
+  });
+  bench.SetPort("0");
+  TCustomComPort::SetPortPrompt(previous);
+  EXPECT_EQ(asked, 1);
+  EXPECT_TRUE(bench.central.messages.empty());
+  EXPECT_TRUE(bench.Window().comVorel1->Open());
+  EXPECT_EQ(bench.Window().comVorel1->ComNumber(), 6);
+  EXPECT_TRUE(bench.WaitModemReady(1));
+}
+
+// A port that cannot be opened: the central handler says why, the status
+// texts keep their colours and the buttons send nothing.
+TEST(PrepSet, PortThatWillNotOpenSaysWhy) {
+  PrepBench bench(1, 5);
+  TfzInitModem& w = bench.Window();
+  ShowStepStatus(w.Form().lResetModem, "OK", clLime);
+  bench.SetPort("9");  // nothing behind COM9
+  ASSERT_EQ(bench.central.messages.size(), 1u);
+  // The serial layer's text for a port that is not there.
+  EXPECT_TRUE(bench.central.messages[0].contains("Specified comport doesn't exist"))
+      << bench.central.messages[0].toStdString();
+  EXPECT_FALSE(w.comVorel1->Open());
+  EXPECT_TRUE(ShowsStatus(w.Form().lResetModem, "OK", clLime));
+  EXPECT_TRUE(ShowsStatus(w.Form().lCekModem, "NOT OK", clRed));
+  w.Form().btnResetModem->click();
+  EXPECT_EQ(w.Form().lstFunc->count(), 0);
+}
+
+// "Set" leaves the modem a pending command went to: its answer can no longer
+// come, so it is not reported as missing either.
+TEST(PrepSet, SetDropsTheCommandPendingOnTheOldPort) {
+  PrepBench bench(2, 5, Scenario(), 300);
+  TfzInitModem& w = bench.Window();
+  bench.SetPort("5");
+  ASSERT_TRUE(bench.WaitModemReady(0));
+  bench.Modem(0).AddFault(Fault({{"command", "AT+STSF"}, {"delay_ms", "2000"}}));
+  w.Form().btnActivateSTK->click();
+  ASSERT_EQ(ReplyType, rtStkOn);
+  bench.SetPort("6");
+  EXPECT_EQ(ReplyType, rtIdle);
+  Pump(600);
+  EXPECT_EQ(bench.Log(), (std::vector<std::string>{"ON STK"}));
+  EXPECT_TRUE(ShowsStatus(w.Form().lActivateSTK, "Not OK", clRed));
+}

@@ -1,0 +1,125 @@
+#include "PrepBench.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "TApplication.h"
+#include "ui_TfzInitModem.h"
+
+namespace prep_test {
+
+bool WaitUntil(const std::function<bool()>& pred, int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!pred()) {
+    if (clock.elapsed() > ms) return pred();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    usleep(2000);
+  }
+  return true;
+}
+
+void Pump(int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < ms) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    usleep(2000);
+  }
+}
+
+std::string Scenario(const std::string& extra) {
+  return "[modem]\n"
+         "echo = 1\n"
+         "wind = 0\n"
+         "stsf = 0\n"
+         "restart_ms = 100\n"
+         "sim_init_ms = 20\n"
+         "card = A\n" +
+         extra +
+         "\n[card A]\n"
+         "imsi = 510109900000{nnn}\n";
+}
+
+modemsim::FaultRule Fault(const std::vector<std::pair<std::string, std::string>>& keys) {
+  modemsim::FaultRule rule;
+  for (const auto& [key, value] : keys) rule.Set(key, value);
+  return rule;
+}
+
+DialogRecorder::DialogRecorder() {
+  corvane::SetDialogHook([this](const corvane::TDialogRequest& r) {
+    asked.push_back(r);
+    if (!answers.empty()) {
+      const corvane::TModalResult a = answers.front();
+      answers.pop_front();
+      return a;
+    }
+    return r.yesNo ? corvane::TModalResult::Yes : corvane::TModalResult::Ok;
+  });
+}
+
+DialogRecorder::~DialogRecorder() { corvane::SetDialogHook({}); }
+
+CentralRecorder::CentralRecorder() {
+  TApplication::SetMessageHook([this](const QString& m) { messages.push_back(m); });
+}
+
+CentralRecorder::~CentralRecorder() { TApplication::SetMessageHook({}); }
+
+PrepBench::PrepBench(int count, int firstCom, const std::string& scenario, int replyTimeOutMs) {
+  if (!comDir.isValid()) throw std::runtime_error("no temporary folder");
+  setenv("CORVANE_COM_DIR", comDir.path().toStdString().c_str(), 1);
+  modemsim::BankOptions o;
+  o.count = count;
+  o.firstCom = firstCom;
+  o.comDir = comDir.path().toStdString();
+  o.scenario = modemsim::Scenario::Parse(scenario);
+  bank = std::make_unique<modemsim::ModemBank>(std::move(o));
+  window = std::make_unique<corvane::prep::TfzInitModem>(
+      corvane::prep::TPrepFormOptions{.limitInstances = false, .replyTimeOutMs = replyTimeOutMs});
+}
+
+PrepBench::~PrepBench() {
+  // The window (and its port) goes before the modems it talks to.
+  window.reset();
+  bank.reset();
+}
+
+void PrepBench::SetPort(const QString& port, const QString& baud) {
+  window->Form().ePort->setText(port);
+  window->Form().eBaud->setText(baud);
+  window->Form().btnSetPort1->click();
+}
+
+std::string PrepBench::HostSince(std::size_t from, int index) const {
+  const std::string all = bank->At(index).Transcript().HostText();
+  return from < all.size() ? all.substr(from) : std::string();
+}
+
+std::vector<std::string> PrepBench::Log() const {
+  std::vector<std::string> lines;
+  QListWidget* list = window->Form().lstFunc;
+  for (int i = 0; i < list->count(); ++i) lines.push_back(list->item(i)->text().toStdString());
+  return lines;
+}
+
+bool PrepBench::WaitLog(const std::string& line, int ms) {
+  return WaitUntil([&] { auto l = Log(); return !l.empty() && l.back() == line; }, ms);
+}
+
+bool PrepBench::WaitModemReady(int index) {
+  return bank->At(index).WaitFor(
+      [](const modemsim::ModemStatus& s) { return s.hostPresent && !s.booting && s.restarts >= 1; }, 5000ms);
+}
+
+}  // namespace prep_test
