@@ -37,31 +37,27 @@ class EchoLine {
     port_->SetTraceHex(false);
     port_->SetUseEventWord(false);
     port_->SetOnTrigger([this](QObject*, uint16_t msg, uint16_t count, uint16_t) {
-      if (msg == MsgTriggerAvail) Echo(count);
+      if (msg == MsgTriggerAvail) Echo(count, true);
     });
     port_->EndLoading();
     // Bytes left unread because the output ring was full: taken up again as
     // the output drains. Runs only while such bytes wait.
     drain_.setInterval(2);
-    QObject::connect(&drain_, &QTimer::timeout, [this] {
-      // While a notice is under way its handler has the bytes; the notice
-      // consumes them when it ends.
-      serial::TBaseDispatcher* d = port_->Dispatcher();
-      if (!d->NoticeRunning()) Echo(d->UnreadCount());
-    });
+    QObject::connect(&drain_, &QTimer::timeout, [this] { Echo(port_->Dispatcher()->UnreadCount(false), false); });
   }
 
   void Open() { port_->SetOpen(true); }
   bool HungUp() const { return port_->PortState() != psOpen || port_->Dispatcher()->DeviceLost(); }
 
  private:
-  void Echo(uint32_t offered) {
+  // inHandler: called from the port's own handler, whose reads read ahead.
+  void Echo(uint32_t offered, bool inHandler) {
     serial::TBaseDispatcher* d = port_->Dispatcher();
     const uint32_t n = std::min(offered, d->OutputFree());
     buffer_.resize(n);
     for (uint32_t i = 0; i < n; ++i) buffer_[i] = port_->ReceiveChar();
     if (n > 0) port_->SendString(buffer_);
-    if (n < offered || d->UnreadCount() > 0) {
+    if (n < offered || d->UnreadCount(inHandler) > 0) {
       if (!drain_.isActive()) drain_.start();
     } else {
       drain_.stop();

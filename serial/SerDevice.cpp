@@ -174,6 +174,10 @@ uint32_t TWin32Dispatcher::WaitDeviceEvent(bool wantInput) {
     }
   }
   const bool watchDevice = fd_ >= 0 && !lost_.load();
+  // Counted from before the wait: a timed pass of the dispatch thread may
+  // read the bytes between the wake-up and any look taken after it, and such
+  // a wake-up is not an empty one.
+  const uint64_t readsBefore = bytesRead_.load();
   pollfd fds[2] = {{eventWake_.Fd(), POLLIN, 0},
                    {watchDevice ? fd_ : -1, static_cast<short>(wantInput ? POLLIN : 0), 0}};
   const int r = ::poll(fds, 2, -1);
@@ -189,7 +193,7 @@ uint32_t TWin32Dispatcher::WaitDeviceEvent(bool wantInput) {
     events |= kEvDeviceLost | kEvErr | kEvRxChar;
   } else if (fds[1].revents & POLLIN) {
     events |= kEvRxChar;
-    readsAtWake_ = bytesRead_.load();
+    readsAtWake_ = readsBefore;
     readableCheckPending_ = true;
   }
   return events;

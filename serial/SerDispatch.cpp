@@ -113,6 +113,7 @@ int32_t TBaseDispatcher::OpenChannel(const std::string& name, int32_t baud, int 
     scanPosition_ = 0;
     totalIn_ = lastNoticeTotal_ = 0;
     currentTicket_.reset();
+    currentAvail_ = false;
     peekCount_ = mostTaken_ = 0;
     flowHeld_ = false;
   }
@@ -201,6 +202,12 @@ void TBaseDispatcher::ReleaseChannel() {
   }
 }
 
+int32_t TBaseDispatcher::SizeDeviceQueues(uint32_t inSize, uint32_t outSize) {
+  std::lock_guard general(generalLock_);
+  if (!DeviceOpen()) return ecCommNotOpen;
+  return SetupDeviceQueues(inSize, outSize) ? 0 : ecBadParameter;
+}
+
 void TBaseDispatcher::CloseDeviceOrDefer() {
   if (threadsRunning_.load()) {
     // The threads still use the descriptor; a closed number would be handed
@@ -244,19 +251,21 @@ void TBaseDispatcher::ConsumeInput(uint32_t n) {
   RoomMade(wasFull);
 }
 
-int32_t TBaseDispatcher::TakeChar(uint8_t& c) {
+int32_t TBaseDispatcher::TakeChar(uint8_t& c, bool mayReadAhead) {
   std::lock_guard in(inputLock_);
-  const uint32_t unread = InUnreadLocked();
-  if (InAvailNoticeLocked()) {
-    if (peekCount_ + 1 > unread) return ecBufferIsEmpty;
+  if (mayReadAhead && ReadingAheadLocked()) {
+    if (peekCount_ >= InUnreadLocked()) return ecBufferIsEmpty;
+    c = inRing_[RingAdvance(inTail_, peekCount_, kInRingSize)];
     ++peekCount_;
-    c = inRing_[RingAdvance(inTail_, peekCount_ - 1, kInRingSize)];
   } else {
-    if (unread == 0) return ecBufferIsEmpty;
+    // Bytes a handler of the running notice was handed are taken first: this
+    // read gets the next one, and the notice's end finds them consumed.
+    ConsumeHandedOutLocked();
+    if (InUnreadLocked() == 0) return ecBufferIsEmpty;
     c = inRing_[inTail_];
     ConsumeInput(1);
   }
-  TraceByte('R', c);
+  if (trace_.On()) TraceByte('R', c);
   return 0;
 }
 
@@ -268,21 +277,22 @@ int32_t TBaseDispatcher::PeekAhead(uint8_t& c, uint32_t n) {
   return 0;
 }
 
-uint32_t TBaseDispatcher::UnreadCount() {
+uint32_t TBaseDispatcher::UnreadCount(bool mayReadAhead) {
   std::lock_guard in(inputLock_);
   const uint32_t unread = InUnreadLocked();
-  return InAvailNoticeLocked() ? unread - std::min(unread, peekCount_) : unread;
+  const uint32_t handedOut = mayReadAhead && ReadingAheadLocked() ? peekCount_ : HandedOutLocked();
+  return unread - std::min(unread, handedOut);
 }
 
 int32_t TBaseDispatcher::DiscardInput() {
   std::lock_guard in(inputLock_);
   const int32_t r = DeviceOpen() ? PurgeQueue(true) : 0;
-  if (InAvailNoticeLocked()) {
-    // Everything unread now counts as taken when the notice returns.
+  if (ReadingAheadLocked()) {
+    // Everything unread now counts as taken when the handler's turn ends.
     mostTaken_ = InUnreadLocked();
   } else {
     inTail_ = inHead_;
-    peekCount_ = 0;
+    peekCount_ = mostTaken_ = 0;
   }
   const bool wasFull = inRingFull_;
   inRingFull_ = false;

@@ -24,6 +24,14 @@
 //    for another thread or while a notice is delivered.
 //  - The descriptor is closed only after the worker threads have ended; a
 //    failed close still gives the descriptor up.
+//  - No worker thread ever takes PortListLock, and no close (CloseChannel,
+//    ReleaseChannel, StopThreads, the destructor) serves GUI messages. A
+//    close cancels a delivery that has not begun; one whose handler runs at
+//    that moment is deferred (CloseDeferred), and what releases it later
+//    (ReleaseChannel, the destructor, a reopen) waits for the dispatch
+//    thread, which waits for that handler at most the notice time-out.
+//    So the GUI thread may hold PortListLock (a port window's handler) while
+//    it closes or frees another port's dispatcher and joins its threads.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -201,21 +209,40 @@ class TBaseDispatcher {
   // handler the release is left to the dispatch thread (CloseDeferred()).
   int32_t CloseChannel();
   virtual void ReleaseChannel();
+  // Sizes the open device's driver queues again (the port's InSize/OutSize
+  // written while open): 0, ecBadParameter when the device refuses, or
+  // ecCommNotOpen. The rings and the sizes recorded at open stay as they are.
+  int32_t SizeDeviceQueues(uint32_t inSize, uint32_t outSize);
   bool DeviceOpen() const { return deviceHandle_ >= 0; }
   bool CloseDeferred() const { return closeDeferred_.load(); }
   // The device went away (hang-up, unplugged, pseudo-terminal master closed):
   // nothing more will be read, pending output is dropped.
   bool DeviceLost() const { return IsDeviceLost(); }
 
-  // ---- Input (port thread; InputLock) ----
-  // Next unread byte; inside a bytes-available notice it reads ahead without
-  // consuming. ecBufferIsEmpty when nothing (more) is unread.
-  int32_t TakeChar(uint8_t& c);
-  // The n-th unread byte (1 = next) without taking it; n < 1 reads nothing
-  // (ecBadArgument), n beyond the unread bytes gives ecBufferIsEmpty.
+  // ---- Input (port thread; InputLock, taken once per call) ----
+  // Next unread byte, or ecBufferIsEmpty when nothing (more) is unread.
+  // With mayReadAhead, while the handler of a bytes-available delivery runs
+  // (its ticket Running), it reads ahead without consuming: the n-th read
+  // returns the n-th unread byte, and the delivery consumes the most bytes
+  // any receiver read when it ends. The caller passes false when the read is
+  // not made by that handler itself (a timer in the handler's nested event
+  // loop). Every other read is ordinary: it first consumes what handlers of
+  // the notice under way were handed, then takes the next byte. So however
+  // the two kinds of read interleave with the delivery (a handler that has
+  // returned but is not consumed yet, one that is still reading past the
+  // time-out), no byte is handed out twice or skipped; a running handler's
+  // next read then gets the byte after the one the ordinary read took.
+  int32_t TakeChar(uint8_t& c, bool mayReadAhead = true);
+  // The n-th byte from the ring's unread end (1 = next) without taking it;
+  // n < 1 reads nothing (ecBadArgument), n beyond the unread bytes gives
+  // ecBufferIsEmpty. Read-ahead does not move that end; consumption does.
   int32_t PeekAhead(uint8_t& c, uint32_t n);
-  // Unread bytes, less those read ahead inside the running notice.
-  uint32_t UnreadCount();
+  // Bytes TakeChar(c, mayReadAhead) could still return: inside the handler,
+  // unread less its read-ahead; otherwise unread less what the handlers of
+  // the notice under way were handed.
+  uint32_t UnreadCount(bool mayReadAhead = true);
+  // Drops the unread input and the device's. Inside the handler everything
+  // unread counts as taken when its delivery ends.
   int32_t DiscardInput();
 
   // ---- Output (port thread; OutputLock) ----
@@ -395,7 +422,14 @@ class TBaseDispatcher {
   bool CheckAvail();
   // received: set when a handler ran (Begin) for this notice.
   bool DeliverNotice(uint16_t msg, uint32_t wParam, uint16_t data, bool* received = nullptr);
-  bool InAvailNoticeLocked() const;
+  // InputLock held for these three. Every read asks the first.
+  bool ReadingAheadLocked() const {
+    // Reads peek ahead only while a handler of a bytes-available notice
+    // runs: a handler whose delivery timed out reads the ordinary way.
+    return currentAvail_ && currentTicket_->CurrentState() == TNoticeTicket::State::Running;
+  }
+  uint32_t HandedOutLocked() const;
+  void ConsumeHandedOutLocked();
   void CancelPendingNotice();
   void UpdateNoticeNeedLocked(int mode);
 
@@ -469,9 +503,10 @@ class TBaseDispatcher {
   uint32_t scanPosition_ = 0;
   uint64_t totalIn_ = 0;          // bytes ever put into the ring
   uint64_t lastNoticeTotal_ = 0;  // totalIn_ when a notice last reached a handler
-  std::shared_ptr<TNoticeTicket> currentTicket_;
-  uint32_t peekCount_ = 0;
-  uint32_t mostTaken_ = 0;
+  std::shared_ptr<TNoticeTicket> currentTicket_;  // the delivery waited for
+  bool currentAvail_ = false;  // ... is a bytes-available (or data) notice; set only with it
+  uint32_t peekCount_ = 0;     // read ahead by its handler, from inTail_
+  uint32_t mostTaken_ = 0;     // most read ahead by earlier receivers of the notice
 
   // Output ring (OutputLock).
   std::vector<uint8_t> outRing_;

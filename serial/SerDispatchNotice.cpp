@@ -9,51 +9,42 @@ namespace serial {
 // ---------------------------------------------------------------------------
 // The ticket
 
-bool TNoticeTicket::Begin() {
-  std::lock_guard lock(mutex_);
-  if (state_ != State::Pending) return false;
-  state_ = State::Running;
-  return true;
+bool TNoticeTicket::Move(State from, State to) { return state_.compare_exchange_strong(from, to); }
+
+void TNoticeTicket::WakeWaiter() {
+  // The waiter tests the state under the mutex: passing through it here
+  // means it is either still to test or already asleep, never in between.
+  { std::lock_guard lock(mutex_); }
+  settled_.notify_all();
 }
 
+bool TNoticeTicket::Begin() { return Move(State::Pending, State::Running); }
+
 void TNoticeTicket::Complete() {
-  {
-    std::lock_guard lock(mutex_);
-    if (state_ != State::Running) return;
-    state_ = State::Done;
-  }
-  settled_.notify_all();
+  if (Move(State::Running, State::Done)) WakeWaiter();
 }
 
 void TNoticeTicket::Cancel() { CancelIfPending(); }
 
 bool TNoticeTicket::CancelIfPending() {
-  {
-    std::lock_guard lock(mutex_);
-    if (state_ != State::Pending) return false;
-    state_ = State::Cancelled;
-  }
-  settled_.notify_all();
+  if (!Move(State::Pending, State::Cancelled)) return false;
+  WakeWaiter();
   return true;
 }
 
 TNoticeTicket::State TNoticeTicket::WaitFor(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
-  settled_.wait_for(lock, timeout,
-                    [this] { return state_ == State::Done || state_ == State::Cancelled; });
-  return state_;
+  settled_.wait_for(lock, timeout, [this] {
+    const State s = state_.load();
+    return s == State::Done || s == State::Cancelled;
+  });
+  return state_.load();
 }
 
 TNoticeTicket::State TNoticeTicket::Close() {
-  std::lock_guard lock(mutex_);
-  if (state_ == State::Pending) state_ = State::TimedOut;
-  if (state_ == State::Running) state_ = State::Abandoned;
-  return state_;
-}
-
-TNoticeTicket::State TNoticeTicket::CurrentState() const {
-  std::lock_guard lock(mutex_);
-  return state_;
+  if (Move(State::Pending, State::TimedOut)) return State::TimedOut;
+  if (Move(State::Running, State::Abandoned)) return State::Abandoned;
+  return state_.load();
 }
 
 // ---------------------------------------------------------------------------
@@ -133,11 +124,17 @@ void TBaseDispatcher::ClearTriggers() {
 // ---------------------------------------------------------------------------
 // Read-ahead state
 
-bool TBaseDispatcher::InAvailNoticeLocked() const {
-  // Reads peek ahead only while a handler of a bytes-available notice runs:
-  // a handler whose delivery timed out reads the ordinary way.
-  return currentTicket_ && currentTicket_->CurrentState() == TNoticeTicket::State::Running &&
-         (currentTicket_->Msg() == MsgTriggerAvail || currentTicket_->Msg() == MsgTriggerData);
+uint32_t TBaseDispatcher::HandedOutLocked() const {
+  // Each receiver reads from InTail; the one running now has read peekCount_
+  // bytes, those before it mostTaken_ at the most.
+  return std::max(mostTaken_, peekCount_);
+}
+
+void TBaseDispatcher::ConsumeHandedOutLocked() {
+  const uint32_t n = HandedOutLocked();
+  mostTaken_ = 0;
+  peekCount_ = 0;
+  ConsumeInput(n);
 }
 
 bool TBaseDispatcher::HandlerRunning() {
@@ -199,7 +196,6 @@ bool TBaseDispatcher::DeliverNotice(uint16_t msg, uint32_t wParam, uint16_t data
   const auto timeout = std::chrono::milliseconds(noticeTimeoutMs_.load());
   bool result = true;
   bool ranAny = false;
-  bool consumed = false;  // taken already, when a handler was abandoned
   {
     std::lock_guard in(inputLock_);
     mostTaken_ = 0;
@@ -217,30 +213,35 @@ bool TBaseDispatcher::DeliverNotice(uint16_t msg, uint32_t wParam, uint16_t data
         break;
       }
       currentTicket_ = ticket;
+      currentAvail_ = availKind;
     }
     if (!entry->receiver->PostNotice(ticket)) ticket->Cancel();
     ticket->WaitFor(timeout);  // no lock held while the receiver runs
 
+    // The end of this receiver's turn is decided under InputLock, so a read
+    // is either still the handler's read-ahead or comes after it.
     std::lock_guard in(inputLock_);
     const TNoticeTicket::State final = ticket->Close();
     const bool ran =
         final == TNoticeTicket::State::Done || final == TNoticeTicket::State::Abandoned;
-    const uint32_t taken = ran ? peekCount_ : 0;
-    currentTicket_.reset();
-    peekCount_ = 0;
     ranAny = ranAny || ran;
+    currentTicket_.reset();
+    currentAvail_ = false;
     if (closeDeferred_.load()) {
       // The handler closed its port: nothing is consumed, the dispatch
       // thread releases the channel.
+      mostTaken_ = peekCount_ = 0;
       result = false;
       break;
     }
-    mostTaken_ = std::max(mostTaken_, taken);
+    // A read the ordinary way since the handler returned has taken its
+    // bytes already and left peekCount_ at 0.
+    mostTaken_ = std::max(mostTaken_, peekCount_);
+    peekCount_ = 0;
     if (final == TNoticeTicket::State::Abandoned) {
       // The handler still runs and now reads the ordinary way: what it read
       // so far is taken at this moment, so its next read gets the next byte.
-      if (availKind) ConsumeInput(mostTaken_);
-      consumed = true;
+      ConsumeHandedOutLocked();
       result = false;
       break;
     }
@@ -248,9 +249,8 @@ bool TBaseDispatcher::DeliverNotice(uint16_t msg, uint32_t wParam, uint16_t data
 
   if (availKind && !closeDeferred_.load()) {
     std::lock_guard in(inputLock_);
-    if (!consumed) ConsumeInput(mostTaken_);
     if (msg == MsgTriggerAvail && (!ranAny || mostTaken_ != wParam)) result = false;
-    mostTaken_ = 0;
+    ConsumeHandedOutLocked();
   }
 
   {

@@ -15,10 +15,14 @@
 //     thread stops waiting at once and offers the bytes again later.
 // A handler still running when the time-out passes is abandoned: what it read
 // so far counts as taken at that moment and its further reads are ordinary
-// reads, so no byte is handed out twice or skipped.
+// reads, so no byte is handed out twice or skipped. The same holds between
+// Complete() and the moment the dispatch thread wakes up: a read made then
+// takes the bytes after those the handler read (TBaseDispatcher::TakeChar).
 //
 // Tickets are shared: the receiver may keep one after the port has gone;
-// every call on it stays safe and does nothing to the dispatcher.
+// every call on it stays safe and does nothing to the dispatcher. The state
+// is one atomic, so asking for it (as every read does) takes no lock.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -88,15 +92,19 @@ class TNoticeTicket {
   // Cancels a ticket that has not begun; true when it was Pending.
   bool CancelIfPending();
 
-  State CurrentState() const;
+  State CurrentState() const { return state_.load(); }
 
  private:
+  bool Move(State from, State to);
+  void WakeWaiter();
+
   const uint16_t msg_;
   const uint32_t wParam_;
   const uint32_t lParam_;
-  mutable std::mutex mutex_;
+  std::atomic<State> state_{State::Pending};
+  // Only for WaitFor's sleep; the state itself is the atomic.
+  std::mutex mutex_;
   std::condition_variable settled_;
-  State state_ = State::Pending;
 };
 
 class INoticeReceiver {
@@ -104,8 +112,9 @@ class INoticeReceiver {
   virtual ~INoticeReceiver() = default;
   // Called on the dispatch thread with no dispatcher lock held. Hands the
   // ticket to the receiving thread (for the port window: posts it to the Qt
-  // event loop) and returns at once. Must not block and must not call into
-  // the dispatcher. False when the ticket cannot be handed on (the receiver
+  // event loop) and returns at once. Must not block, must not take
+  // PortListLock (the GUI thread may hold it while it joins this thread) and
+  // must not call into the dispatcher. False when the ticket cannot be handed on (the receiver
   // is gone); the dispatcher then treats it as cancelled.
   virtual bool PostNotice(std::shared_ptr<TNoticeTicket> ticket) = 0;
 };

@@ -7,7 +7,6 @@
 #include <stdexcept>
 
 #include "SerDispatch.h"
-#include "SerMisc.h"
 
 namespace serial {
 namespace {
@@ -78,13 +77,11 @@ void TBaseDispatcher::StopThreads() {
 }
 
 void TBaseDispatcher::WaitThreadEnd(const std::atomic<bool>& ended) {
-  while (!ended.load()) {
-    // On the GUI thread, serve its messages: a dispatch thread blocked in a
-    // notice to this thread's window can then finish.
-    if (!OnDispatchThread() && PumpOneMessage() != 0) continue;
-    std::unique_lock lock(endMutex_);
-    endChanged_.wait_for(lock, std::chrono::milliseconds(5), [&] { return ended.load(); });
-  }
+  // No GUI message is served here: a close must not run clicks, timers or
+  // other ports' notices in its middle. Nothing needs them: a delivery not
+  // begun was cancelled above, and a handler on the stack defers the close.
+  std::unique_lock lock(endMutex_);
+  endChanged_.wait(lock, [&] { return ended.load(); });
 }
 
 void TBaseDispatcher::JoinThreads() {

@@ -202,15 +202,22 @@ void TCustomComPort::SetStopBits(uint16_t v) {
 }
 
 void TCustomComPort::SetInSize(uint16_t v) {
-  if (v == FInSize) return;
+  if (PortState_ != psOpen && v == FInSize) return;
   FInSize = v;
-  // The rings and the driver queues keep their open-time sizes; a tty's
-  // queues are the kernel's and cannot be resized, so the next open uses it.
+  ResizeDeviceQueues();
 }
 
 void TCustomComPort::SetOutSize(uint16_t v) {
-  if (v == FOutSize) return;
+  if (PortState_ != psOpen && v == FOutSize) return;
   FOutSize = v;
+  ResizeDeviceQueues();
+}
+
+void TCustomComPort::ResizeDeviceQueues() {
+  // Only the driver's queues follow; the rings keep their open-time sizes
+  // until the next open. A refusal is not reported: the port works on with
+  // the queues it has.
+  if (PortState_ == psOpen) static_cast<void>(FDispatcher->SizeDeviceQueues(FInSize, FOutSize));
 }
 
 void TCustomComPort::SetDTR(bool v) {
@@ -774,10 +781,14 @@ serial::TBaseDispatcher* TCustomComPort::RequiredDispatcher() {
 
 char TCustomComPort::ReceiveChar() {
   if (PortState_ == psClosing) return '\0';
-  serial::TBaseDispatcher* d = RequiredDispatcher();
+  // One call per byte: the open port's dispatcher is taken straight away.
+  serial::TBaseDispatcher* d = FDispatcher ? FDispatcher.get() : RequiredDispatcher();
   if (!d) return '\0';
   uint8_t c = 0;
-  const int32_t code = d->TakeChar(c);
+  // Only this port's own handler reads ahead; a timer or a click, also one
+  // that a handler's modal question runs, takes the byte for good.
+  const bool ownHandler = PortWindow_ && PortWindow_->ReadsInsideHandler();
+  const int32_t code = d->TakeChar(c, ownHandler);
   if (code == 0) return static_cast<char>(c);
   Check(code);
   return '\0';

@@ -90,6 +90,8 @@ class TCustomComPort : public QObject, public serial::TBaseComponent, public cor
   void SetDataBits(uint16_t v);
   uint16_t StopBits() const { return FStopBits; }
   void SetStopBits(uint16_t v);
+  // InSize/OutSize written while open resize the driver's queues (a refusal
+  // is ignored); the rings keep their sizes until the next open.
   uint16_t InSize() const { return FInSize; }
   void SetInSize(uint16_t v);
   uint16_t OutSize() const { return FOutSize; }
@@ -173,8 +175,10 @@ class TCustomComPort : public QObject, public serial::TBaseComponent, public cor
   // Data operations.
   // The next received byte; inside the handler of the current bytes-available
   // notice it reads ahead and the notice consumes what was read when the
-  // handler returns. Closing: #0. Nothing left: EBufferIsEmpty (-3007).
-  // Closed with AutoOpen off: ECommNotOpen (-2007).
+  // handler returns. Anywhere else (a timer, a click, also one run by the
+  // handler's own modal question) it consumes at once, taking the byte after
+  // those a handler has read. Closing: #0. Nothing left: EBufferIsEmpty
+  // (-3007). Closed with AutoOpen off: ECommNotOpen (-2007).
   char ReceiveChar();
   // Copies the whole text into the output ring and returns; a text longer than
   // the free room raises EOutputBufferTooSmall (-3006) and queues nothing.
@@ -238,6 +242,7 @@ class TCustomComPort : public QObject, public serial::TBaseComponent, public cor
   serial::TBaseDispatcher* RequiredDispatcher();
   int Check(int code);
   void ApplyLineSettings();
+  void ResizeDeviceQueues();
   void ReapplyFlow();
   void ApplyAllSettings();
   void RestoreSavedTriggers();

@@ -79,7 +79,7 @@ class TPortWindow::TMailbox : public serial::INoticeReceiver {
 };
 
 TPortWindow::TPortWindow(TCustomComPort* port, serial::TBaseDispatcher* dispatcher)
-    : port_(port), dispatcher_(dispatcher), mailbox_(std::make_shared<TMailbox>(this)) {}
+    : port_(port), dispatcher_(dispatcher), gui_(QThread::currentThread()), mailbox_(std::make_shared<TMailbox>(this)) {}
 
 TPortWindow::~TPortWindow() {
   mailbox_->Detach();
@@ -153,11 +153,13 @@ void TPortWindow::PortWindowProc(const std::shared_ptr<serial::TNoticeTicket>& t
       return;
     }
     ++depth_;
+    handlerLoopLevels_.push_back(gui_->loopLevel());
     try {
       ticket->Run([&] { FireEvents(ticket->Msg(), ticket->WParam(), ticket->LParam()); });
     } catch (...) {
       failure = std::current_exception();
     }
+    handlerLoopLevels_.pop_back();
     LeaveHandler();
   }
   if (failure) ShowOnMainThread(failure);

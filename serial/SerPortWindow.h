@@ -10,7 +10,9 @@
 // - PortWindowProc runs on the GUI thread, holds PortListLock for the handler
 //   call, fires the port's events and catches every exception (shown by the
 //   central handler on the main thread, dropped elsewhere).
-// - HandlerDepth counts this port's handlers on the stack; a close only waits
+// - HandlerDepth counts this port's handlers on the stack; ReadsInsideHandler
+//   tells the handler's own reads (which read ahead) from those of a nested
+//   event loop it runs (which consume at once). A close only waits
 //   (MsgClosePending) while it is above 0, and completes once it is 0 again,
 //   also when the completion arrives inside a handler's nested event loop.
 // - A notice that reaches a port which is no longer open is cancelled, never
@@ -21,6 +23,7 @@
 //   once the handler has returned, without touching the port.
 #include <QEvent>
 #include <QObject>
+#include <QThread>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -73,6 +76,17 @@ class TPortWindow : public QObject {
   std::shared_ptr<serial::INoticeReceiver> Receiver() const;
 
   int HandlerDepth() const { return depth_; }
+  // True when the code running now is the innermost notice handler of this
+  // port itself, not something its nested event loop (a modal question) has
+  // run meanwhile, such as a timer: only such reads may read ahead. A handler
+  // that pumps with processEvents() instead of an event loop is not told
+  // apart from what it pumps.
+  // Asked once per byte read.
+  bool ReadsInsideHandler() const {
+    // A modal question inside the handler runs its own event loop: whatever
+    // that loop dispatches runs one level deeper than the handler began.
+    return !handlerLoopLevels_.empty() && handlerLoopLevels_.back() == gui_->loopLevel();
+  }
 
   // Posts MsgClosePending to this window (GUI thread).
   void PostClosePending(uint32_t lParam);
@@ -100,9 +114,11 @@ class TPortWindow : public QObject {
 
   TCustomComPort* port_;
   serial::TBaseDispatcher* dispatcher_;  // identity only: the port owns it
+  QThread* const gui_;                   // the thread the port was opened on
   std::unique_ptr<serial::TBaseDispatcher> takenOver_;
   std::shared_ptr<TMailbox> mailbox_;
   int depth_ = 0;          // this port's handlers on the stack
+  std::vector<int> handlerLoopLevels_;  // event-loop level each notice handler began at
   int inEvent_ = 0;        // event() calls of this window on the stack
   bool completionDue_ = false;
   uint32_t closeLParam_ = 0;

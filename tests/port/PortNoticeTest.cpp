@@ -202,6 +202,36 @@ TEST_F(PortNotice, AHandlerRunningANestedEventLoopGetsEveryByteOnce) {
   EXPECT_TRUE(shown.Texts().empty()) << shown.Texts().join("|").toStdString();
 }
 
+TEST_F(PortNotice, ATimerInTheHandlersModalLoopConsumesTheNextByte) {
+  std::string handlerSaw, timerSaw;
+  char timerPeek = 0;
+  port->SetOnTrigger([&](QObject*, uint16_t msg, uint16_t count, uint16_t) {
+    if (msg != MsgTriggerAvail || !handlerSaw.empty()) return;
+    EXPECT_EQ(count, 4);
+    handlerSaw.push_back(port->ReceiveChar());
+    handlerSaw.push_back(port->ReceiveChar());
+    // A modal question: a timer reads while the handler waits for it.
+    QEventLoop loop;
+    QTimer::singleShot(0, &loop, [&] {
+      timerSaw.push_back(port->ReceiveChar());
+      uint8_t c = 0;
+      port->Dispatcher()->PeekAhead(c, 1);
+      timerPeek = static_cast<char>(c);
+      loop.quit();
+    });
+    loop.exec();
+    handlerSaw.push_back(port->ReceiveChar());
+  });
+  Open();
+  modem.Write("ABCD");
+  ASSERT_TRUE(PumpUntil([&] { return handlerSaw.size() == 3 && !port->Dispatcher()->NoticeRunning(); }));
+  EXPECT_EQ(timerSaw, "C");
+  EXPECT_EQ(timerPeek, 'D') << "the timer's read consumed, with what the handler had read before it";
+  EXPECT_EQ(handlerSaw, "ABD");
+  EXPECT_EQ(port->Dispatcher()->UnreadCount(), 0u);
+  EXPECT_TRUE(shown.Texts().empty()) << shown.Texts().join("|").toStdString();
+}
+
 TEST_F(PortNotice, AReadOutsideTheHandlerWhileANoticeIsPendingConsumes) {
   std::string handlerSaw;
   std::vector<uint16_t> offers;

@@ -92,6 +92,19 @@ TEST_F(PortOpenClose, WritersPushToAnOpenPort) {
   EXPECT_EQ(port->BufferResume(), 409);
 }
 
+TEST_F(PortOpenClose, QueueSizesWrittenWhileOpenReachTheRingsAtTheNextOpen) {
+  port->SetOpen(true);
+  port->SetOutSize(1024);
+  port->SetInSize(2048);
+  EXPECT_EQ(port->OutSize(), 1024);
+  EXPECT_EQ(port->InSize(), 2048);
+  EXPECT_EQ(port->Dispatcher()->OutputFree(), 4096u);
+  EXPECT_EQ(Exchange("AT\r", "OK\r\n"), "AT\r");
+  port->SetOpen(false);
+  port->SetOpen(true);
+  EXPECT_EQ(port->Dispatcher()->OutputFree(), 1024u);
+}
+
 TEST_F(PortOpenClose, ComNumberOnAnOpenPortMovesToTheOtherPort) {
   Modem other(dir, 6);
   port->SetOpen(true);

@@ -64,6 +64,10 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
     std::lock_guard lock(mutex_);
     openResult_ = r;
   }
+  void SetQueuesRefused(bool refused) {
+    std::lock_guard lock(mutex_);
+    queuesRefused_ = refused;
+  }
   void SetCloseFails(bool fails) {
     std::lock_guard lock(mutex_);
     closeFails_ = fails;
@@ -97,6 +101,11 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
   int LineWrites() {
     std::lock_guard lock(mutex_);
     return lineWrites_;
+  }
+  // Every queue sizing asked of the device, the open's included.
+  std::vector<std::pair<uint32_t, uint32_t>> QueueSizes() {
+    std::lock_guard lock(mutex_);
+    return queueSizes_;
   }
   int Closes() {
     std::lock_guard lock(mutex_);
@@ -182,7 +191,11 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
     }
     changed_.notify_all();
   }
-  bool SetupDeviceQueues(uint32_t, uint32_t) override { return true; }
+  bool SetupDeviceQueues(uint32_t inSize, uint32_t outSize) override {
+    std::lock_guard lock(mutex_);
+    queueSizes_.push_back({inSize, outSize});
+    return !queuesRefused_;
+  }
   int32_t OpenHandle(const std::string&) override {
     std::lock_guard lock(mutex_);
     calls_.push_back("OPEN");
@@ -243,6 +256,8 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
   uint32_t modemBits_ = 0;
   bool lineRefused_ = false;
   bool closeFails_ = false;
+  bool queuesRefused_ = false;
+  std::vector<std::pair<uint32_t, uint32_t>> queueSizes_;
   int32_t openResult_ = 100;
   std::vector<std::string> calls_;
   std::vector<std::pair<uint32_t, uint32_t>> writes_;

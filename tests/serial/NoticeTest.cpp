@@ -65,6 +65,13 @@ class Notices : public testing::Test {
     return got;
   }
 
+  // Reads whatever is there the ordinary way (no handler of a delivery).
+  void ReadOrdinary() {
+    std::lock_guard lock(record_.mutex);
+    uint8_t c;
+    while (port_->TakeChar(c) == 0) record_.bytes.push_back(static_cast<char>(c));
+  }
+
   Record record_;
   std::unique_ptr<TFakeDispatcher> port_;
 };
@@ -118,6 +125,120 @@ TEST_F(Notices, HandlerPastTheTimeOutGetsEveryByteExactlyOnce) {
   EXPECT_EQ(record_.Bytes(), "0123456789abcdef");
   EXPECT_EQ(port_->UnreadCount(), 0u);
 }
+
+// Ordinary reads (not made by the handler of the running delivery) take the
+// bytes no handler has been handed yet; together with the handlers' reads
+// every byte comes out exactly once, whenever the ordinary read comes.
+
+TEST_F(Notices, AReadRightAfterTheHandlerReturnedGetsTheNextBytes) {
+  // The same thread reads on as soon as the handler has returned, before the
+  // dispatch thread has woken up to consume what the handler read ahead.
+  GuiThread* self = nullptr;
+  GuiThread gui([&](TNoticeTicket& t) {
+    ReadInHandler(t, t.WParam());
+    self->Post([&] { ReadOrdinary(); });
+  });
+  self = &gui;
+  Open(gui);
+  std::string sent;
+  for (int i = 0; i < 60; ++i) {
+    const std::string chunk = "+CMT: " + std::to_string(1000 + i) + "\r\n";
+    sent += chunk;
+    port_->Inject(chunk);
+    ASSERT_TRUE(WaitUntil([&] { return record_.Bytes().size() >= sent.size(); })) << i;
+  }
+  ::usleep(100000);
+  EXPECT_EQ(record_.Bytes(), sent);
+  EXPECT_EQ(port_->UnreadCount(), 0u);
+}
+
+TEST_F(Notices, AReadBetweenTwoReceiversGetsTheByteAfterTheFirstOnesRead) {
+  // The first receiver has finished and its reads wait to be consumed while
+  // the second still runs: an ordinary read then gets the first byte no
+  // receiver was handed.
+  std::atomic<bool> release{false};
+  std::atomic<bool> secondRunning{false};
+  std::string firstSaw, secondSaw;
+  GuiThread first([&](TNoticeTicket&) {
+    uint8_t c;
+    for (int i = 0; i < 2 && port_->TakeChar(c) == 0; ++i) firstSaw.push_back(static_cast<char>(c));
+  });
+  GuiThread second([&](TNoticeTicket&) {
+    secondRunning = true;
+    while (!release.load()) ::usleep(1000);
+    uint8_t c;
+    while (port_->TakeChar(c) == 0) secondSaw.push_back(static_cast<char>(c));
+  });
+  ASSERT_EQ(port_->OpenChannel("COM1", 115200, 0, 8, 1, 4096, 4096, true, false), 0);
+  port_->UpdateNoticeNeed(2);
+  port_->AddWindowHandler(first.ReceiverPtr());
+  port_->AddWindowHandler(second.ReceiverPtr());
+  port_->SetNoticeThreshold(1);
+  port_->Inject("WXYZ");
+  ASSERT_TRUE(WaitUntil([&] { return secondRunning.load(); }));
+  EXPECT_EQ(port_->UnreadCount(false), 2u);
+  uint8_t c = 0;
+  ASSERT_EQ(port_->TakeChar(c, false), 0);  // not the running handler's read
+  EXPECT_EQ(c, 'Y');
+  release = true;
+  ASSERT_TRUE(WaitUntil([&] { return !port_->NoticeRunning(); }));
+  EXPECT_EQ(firstSaw, "WX");
+  EXPECT_EQ(secondSaw, "Z");
+  EXPECT_EQ(port_->UnreadCount(), 0u);
+}
+
+// A handler and reads that are not its own (mayReadAhead false: a timer in
+// the handler's nested event loop) take turns inside one delivery of
+// "ABCDEFGH". Script: h<n> the handler reads n ahead, o<n> an ordinary read
+// of n; the other read consumes at once, and each byte comes out once.
+struct SharedNoticeCase {
+  const char* script;
+  const char* inOrder;  // every byte read, in the order read
+  uint32_t leftUnread;  // after the delivery
+};
+
+class SharedNotice : public Notices, public testing::WithParamInterface<SharedNoticeCase> {};
+
+TEST_P(SharedNotice, EveryByteOnceAndTheOtherReadConsumes) {
+  const SharedNoticeCase& tc = GetParam();
+  const std::string stream = "ABCDEFGH";
+  std::string read;
+  std::atomic<bool> done{false};
+  GuiThread gui([&](TNoticeTicket&) {
+    const std::string script = tc.script;
+    for (size_t i = 0; i + 1 < script.size(); i += 3) {
+      const bool own = script[i] == 'h';
+      for (int n = script[i + 1] - '0'; n > 0; --n) {
+        uint8_t c;
+        if (port_->TakeChar(c, own) != 0) break;
+        read.push_back(static_cast<char>(c));
+      }
+      if (!own && read.size() < stream.size()) {
+        uint8_t next = 0;
+        ASSERT_EQ(port_->PeekAhead(next, 1), 0);
+        EXPECT_EQ(next, stream[read.size()]) << "the other read consumed what was read before it";
+      }
+    }
+    done = true;
+  });
+  Open(gui);
+  port_->Inject(stream);
+  ASSERT_TRUE(WaitUntil([&] { return done.load() && !port_->NoticeRunning(); }));
+  EXPECT_EQ(read, tc.inOrder);
+  EXPECT_EQ(port_->UnreadCount(), tc.leftUnread);
+  uint8_t c;
+  if (tc.leftUnread > 0) {
+    ASSERT_EQ(port_->TakeChar(c), 0);
+    EXPECT_EQ(c, stream[stream.size() - tc.leftUnread]);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Turns, SharedNotice,
+                         testing::Values(SharedNoticeCase{"h2 o1 h9", "ABCDEFGH", 0},
+                                         SharedNoticeCase{"o1 h9", "ABCDEFGH", 0},
+                                         SharedNoticeCase{"h3 o2 h1 o1", "ABCDEFG", 1},
+                                         SharedNoticeCase{"h4 o9 h9", "ABCDEFGH", 0},
+                                         SharedNoticeCase{"h2 o1", "ABC", 5}));
 
 TEST_F(Notices, DeviceWithoutEventsIsStillReadAndNoticed) {
   std::atomic<int64_t> noticedAt{0};

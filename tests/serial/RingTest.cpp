@@ -125,6 +125,18 @@ TEST_F(OpenFake, OutputRingTakesExactlyItsFreeRoom) {
   EXPECT_EQ(fake_.Output(), block);
 }
 
+TEST_F(OpenFake, QueuesSizedAgainWhileOpenLeaveTheRingsAsOpened) {
+  using Sizes = std::vector<std::pair<uint32_t, uint32_t>>;
+  EXPECT_EQ(fake_.SizeDeviceQueues(2048, 1024), 0);
+  fake_.SetQueuesRefused(true);
+  EXPECT_EQ(fake_.SizeDeviceQueues(8192, 8192), serial::ecBadParameter);
+  EXPECT_EQ(fake_.QueueSizes(), (Sizes{{4096, 4096}, {2048, 1024}, {8192, 8192}}));
+  EXPECT_EQ(fake_.OutputFree(), 4096u);
+  fake_.CloseChannel();
+  EXPECT_EQ(fake_.SizeDeviceQueues(2048, 1024), serial::ecCommNotOpen);
+  EXPECT_EQ(fake_.QueueSizes().size(), 3u);
+}
+
 class SmallOutputRing : public OpenFake {
  protected:
   SmallOutputRing() { outSize_ = 16; }
