@@ -245,7 +245,10 @@ void TConsoleLine::AddFuncLog(std::string_view text) {
 }
 
 void TConsoleLine::lstFuncClick() {
-  if (QListWidgetItem* item = lstFunc->currentItem()) eCekPulsa->setText(item->text());
+  if (QListWidgetItem* item = lstFunc->currentItem()) {
+    eCekPulsa->setText(item->text());
+    eCekPulsa->setCursorPosition(0);
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -203,6 +203,8 @@ void TConsoleLine::ParseCusd(const std::string& Text) {
   const std::size_t comma = answer.find(',');
   const std::string balance = comma == std::string::npos ? answer : answer.substr(comma + 1);
   eCekPulsa->setText(FromAnsi(balance));
+  // The operator reads a balance from its start, as the old edit showed it.
+  eCekPulsa->setCursorPosition(0);
   Reply() = rtIdle;
   Data.UssdPending = false;
   SetStaticTextColor(lCekPulsa, clLime);

@@ -22,6 +22,19 @@
 #include "uSeting.h"
 #include "ui_TfzCorvaneV4.h"
 
+namespace {
+
+// Call length in ms for the hang-up timers. A large call length saturates
+// instead of overflowing the timer's interval; a length of 0 or less would
+// leave a timer that never fires and a call that is never hung up, so the
+// shortest call is one second.
+int HangupIntervalMs(std::int32_t waktudial) {
+  const std::int64_t ms = std::int64_t{waktudial} * 1000;
+  return static_cast<int>(std::clamp<std::int64_t>(ms, 1000, std::numeric_limits<int>::max()));
+}
+
+}  // namespace
+
 namespace corvane {
 
 namespace {
@@ -97,7 +110,7 @@ void TfzCorvaneV4::FormCreate() {
     line->ckSMS2->setChecked(line->Data.SMS2Aktif);
     line->ckCekPulsa->setChecked(line->Data.CekPulsaAktif);
   }
-  Line(1).tHangup->SetInterval(Card.waktudial * 1000);
+  Line(1).tHangup->SetInterval(HangupIntervalMs(Card.waktudial));
   for (int n = 2; n <= LineCount; ++n) Line(n).tHangup->SetInterval(Line(1).tHangup->Interval());
   setWindowTitle(windowTitle() + QStringLiteral(" - Debug"));
   for (auto& line : Lines) line->lNomor->setText(QString::number(line->Number()));
@@ -150,17 +163,6 @@ void TfzCorvaneV4::ckOn_AllClick() {
 
 // --- settings dialog and card types (uSeting) ---
 
-namespace {
-
-// Call length in ms for the hang-up timers; a large call length saturates
-// instead of overflowing the timer's interval.
-int HangupIntervalMs(std::int32_t waktudial) {
-  const std::int64_t ms = std::int64_t{waktudial} * 1000;
-  return static_cast<int>(std::clamp<std::int64_t>(ms, std::numeric_limits<int>::min(),
-                                                    std::numeric_limits<int>::max()));
-}
-
-}  // namespace
 
 void TfzCorvaneV4::btnSettingClick() {
   // Freed on every path, also when the save below raises.

@@ -6,54 +6,40 @@
 #include <QString>
 #include <QTemporaryDir>
 
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
+#include "EventWait.h"
+#include "PtyMaster.h"
+#include "Recorders.h"
 #include "uToolkit.h"
 
 namespace corvane::test {
 
 // Spins the event loop until pred holds or ms pass; returns pred().
-bool WaitUntil(const std::function<bool()>& pred, int ms = 3000);
-// Spins the event loop for ms.
-void Pump(int ms);
+inline bool WaitUntil(const std::function<bool()>& pred, int ms = 3000) {
+  return testsupport::WaitUntil(pred, ms);
+}
+using testsupport::Pump;  // spins the event loop for ms
 
 // A pseudo-terminal whose slave end is linked as $CORVANE_COM_DIR/COM<n>.
 class TFakeModemEnd {
  public:
   TFakeModemEnd(const std::string& comDir, int comNumber);
-  ~TFakeModemEnd();
   void Write(const std::string& bytes);
   std::string ReadAvailable();  // what the port sent, without waiting
   int Com() const { return com_; }
 
  private:
-  int master_ = -1;
+  testsupport::PtyMaster master_{/*raw=*/true};
   int com_;
-  std::string link_;
+  testsupport::ComLink link_;  // declared after the master: unlinked before it closes
 };
 
-// Records every dialog and answers them from a script (default: Yes/OK).
-class TDialogRecorder {
- public:
-  TDialogRecorder();
-  ~TDialogRecorder();
-  std::vector<TDialogRequest> asked;
-  std::deque<TModalResult> answers;
-  bool AnyContains(const QString& text) const;
-};
-
-// Records what reaches the application's central exception handler.
-class TCentralRecorder {
- public:
-  TCentralRecorder();
-  ~TCentralRecorder();
-  std::vector<QString> messages;
-};
+using TDialogRecorder = testsupport::DialogRecorder;
+using TCentralRecorder = testsupport::CentralRecorder;
 
 // A folder for the INI files and one for the COM links, both temporary;
 // CORVANE_COM_DIR points at the second.

@@ -18,6 +18,21 @@ namespace {
 
 constexpr int kWait = 10000;  // ms; generous for the sanitizer builds
 
+// A test name for a command parameter: "AT+CFUN=1" becomes "AT_CFUN_1".
+std::string CommandTestName(const ::testing::TestParamInfo<const char*>& info) {
+  std::string n = info.param;
+  for (char& c : n)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return n;
+}
+
+// Every line of a four-line rig shows its card A's IMSI.
+bool AllFourImsisRead(TScenarioRig& rig) {
+  for (int n = 1; n <= 4; ++n)
+    if (!ImsiRead(rig.Line(n), TScenarioRig::Imsi("A", n))) return false;
+  return true;
+}
+
 // The bring-up and the menu request that follows the IMSI.
 const std::vector<std::string> kBringUp = {"AT+CSQ", "AT+STSF=1", "AT+CFUN=1", "AT+CIMI", "AT+STGI=0"};
 
@@ -45,13 +60,7 @@ modemsim::FaultRule Fault(const std::string& command, const std::string& key, co
 TEST(BringUp, SwitchOnReadsTheImsiOnAllFourLinesAtOnce) {
   TScenarioRig rig(4);
   rig.Window().Form().ckOn_All->setChecked(true);
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        for (int n = 1; n <= 4; ++n)
-          if (!ImsiRead(rig.Line(n), TScenarioRig::Imsi("A", n))) return false;
-        return true;
-      },
-      kWait));
+  ASSERT_TRUE(WaitUntil([&] { return AllFourImsisRead(rig); }, kWait));
   for (int n = 1; n <= 4; ++n) {
     TConsoleLine& l = rig.Line(n);
     EXPECT_EQ(FirstCommands(rig.Modem(n), 0, BringUpOf(n).size()), BringUpOf(n)) << "line " << n;
@@ -75,13 +84,7 @@ TEST(BringUp, SwitchOnReadsTheImsiOnAllFourLinesAtOnce) {
 TEST(BringUp, TheDemoModemsBringAllFourLinesUp) {
   TScenarioRig rig(4, modemsim::Scenario::Load(CORVANE_DEMO_SCENARIO));
   rig.Window().Form().ckOn_All->setChecked(true);
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        for (int n = 1; n <= 4; ++n)
-          if (!ImsiRead(rig.Line(n), TScenarioRig::Imsi("A", n))) return false;
-        return true;
-      },
-      3 * kWait));
+  ASSERT_TRUE(WaitUntil([&] { return AllFourImsisRead(rig); }, 3 * kWait));
   for (int n = 1; n <= 4; ++n)
     EXPECT_EQ(FirstCommands(rig.Modem(n), 0, BringUpOf(n).size()), BringUpOf(n)) << "line " << n;
 }
@@ -103,12 +106,7 @@ TEST_P(ErrorRetry, IsRetriedAfterAPauseAndTheBringUpGoesOn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BringUp, ErrorRetry, ::testing::Values("ATE0", "AT+CFUN=1", "AT+CIMI"),
-                         [](const auto& info) {
-                           std::string n = info.param;
-                           for (char& c : n)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return n;
-                         });
+                         CommandTestName);
 
 // Past maxgagal refusals in a row the line says it gives up and resets.
 class ErrorGiveUp : public ::testing::TestWithParam<const char*> {};
@@ -134,12 +132,7 @@ TEST_P(ErrorGiveUp, LogsAGiveUpAndResetsTheModemOnceMore) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BringUp, ErrorGiveUp, ::testing::Values("ATE0", "AT+CFUN=1", "AT+CIMI"),
-                         [](const auto& info) {
-                           std::string n = info.param;
-                           for (char& c : n)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return n;
-                         });
+                         CommandTestName);
 
 TEST(BringUp, RefusedSignalAndToolkitSwitchDoNotStopTheBringUp) {
   TScenarioRig rig(2);
@@ -175,12 +168,7 @@ TEST_P(SilentModem, ResetsTheModemInsteadOfWaitingForEver) {
 
 INSTANTIATE_TEST_SUITE_P(BringUp, SilentModem,
                          ::testing::Values("ATE0", "AT+CSQ", "AT+STSF=1", "AT+CFUN=1", "AT+CIMI"),
-                         [](const auto& info) {
-                           std::string n = info.param;
-                           for (char& c : n)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return n;
-                         });
+                         CommandTestName);
 
 TEST(BringUp, AnEmptyModemWaitsForItsCardWithoutTimingOut) {
   TScenarioRig rig(2);
@@ -199,7 +187,7 @@ TEST(BringUp, AnEmptyModemWaitsForItsCardWithoutTimingOut) {
 }
 
 // The IMSI is the digits line, whatever else the modem puts before "OK".
-class ImsiAnswer : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+class ImsiAnswer : public ::testing::TestWithParam<std::pair<std::string, std::string>> {};
 
 TEST_P(ImsiAnswer, IsTheLineOfDigitsNeverAnUnsolicitedLine) {
   const auto [unsolicited, where] = GetParam();

@@ -1,4 +1,5 @@
 // Start-up from the configuration files, and the save at close.
+#include <limits>
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -216,6 +217,23 @@ TEST(Settings, ACardNameThatCannotBeAFileNameGivesDefaults) {
     EXPECT_EQ(w->Card.waktudial, 10) << bad;
     EXPECT_TRUE(dialogs.AnyContains("cannot be used as a file name")) << bad;
     EXPECT_THROW(w->SaveCardSettings(0), std::exception) << bad;
+  }
+}
+
+// The call length from the card file drives the hang-up timers: a length of
+// 0 or less still hangs up (after a second), a huge one saturates.
+TEST(Settings, TheCallLengthGivesAHangupTimerThatFires) {
+  const struct {
+    const char* waktudial;
+    int interval;
+  } rows[] = {{"25", 25000}, {"0", 1000}, {"-5", 1000}, {"2147483647", std::numeric_limits<int>::max()}};
+  for (const auto& r : rows) {
+    TConsoleFolder folder;
+    TDialogRecorder dialogs;
+    folder.WriteFile("Corvane_v4.ini", "[Corvane_V4]\r\nKARTU=X;\r\n");
+    folder.WriteFile("corvane_v4_X.ini", std::string("[LAINLAIN]\r\nwaktudial=") + r.waktudial + "\r\n");
+    auto w = MakeWindow(folder);
+    for (int n = 1; n <= 4; ++n) EXPECT_EQ(w->Line(n).tHangup->Interval(), r.interval) << r.waktudial;
   }
 }
 

@@ -18,9 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "ChildEnv.h"
 #include "adpInstanceControl.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -42,20 +41,11 @@ class Copy {
     posix_spawn_file_actions_adddup2(&fa, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
 
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-      std::string s = *e;
-      if (s.rfind("XDG_RUNTIME_DIR=", 0) != 0 && s.rfind("QT_QPA_PLATFORM=", 0) != 0) env.push_back(s);
-    }
-    env.push_back("XDG_RUNTIME_DIR=" + runtimeDir);
-    env.push_back("QT_QPA_PLATFORM=offscreen");
+    std::vector<std::string> env = corvane::testsupport::CopyEnvironment(runtimeDir);
     std::vector<std::string> argvs{exe};
     argvs.insert(argvs.end(), args.begin(), args.end());
-    std::vector<char*> argv, envp;
-    for (auto& a : argvs) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    std::vector<char*> argv = corvane::testsupport::NullTerminated(argvs);
+    std::vector<char*> envp = corvane::testsupport::NullTerminated(env);
 
     if (posix_spawn(&pid_, exe.c_str(), &fa, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&fa);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "Files.h"
+
 namespace modemsim_test {
 
 struct RunResult {
@@ -26,22 +28,14 @@ RunResult RunProgram(const std::vector<std::string>& argv, std::chrono::millisec
 // The first directory of $PATH that holds an executable `name`, or "".
 std::string FindInPath(const std::string& name);
 
-// A fresh directory under the system's temporary directory; removed with
-// its contents by the destructor.
-class TempDir {
+// A fresh directory modemsim-XXXXXX under the system's temporary directory;
+// removed with its contents by the destructor.
+class TempDir : public corvane::testsupport::TempDir {
  public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+  TempDir() : corvane::testsupport::TempDir("modemsim") {}
 };
 
-void WriteFile(const std::string& path, const std::string& text);
-std::string ReadFile(const std::string& path);
+using corvane::testsupport::ReadFile;
+using corvane::testsupport::WriteFile;
 
 }  // namespace modemsim_test

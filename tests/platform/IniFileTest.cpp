@@ -8,10 +8,10 @@
 
 #include <climits>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "Files.h"
 
 namespace fs = std::filesystem;
 using platform::EIniFileException;
@@ -34,15 +34,8 @@ class IniFileTest : public ::testing::Test {
 
   std::string PathOf(const std::string& name) const { return (fs::path(dir_) / name).string(); }
 
-  static void Put(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-  }
-  static std::string Get(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static void Put(const std::string& path, const std::string& bytes) { corvane::testsupport::WriteFile(path, bytes); }
+  static std::string Get(const std::string& path) { return corvane::testsupport::ReadFile(path); }
   std::vector<std::string> Entries() const {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());

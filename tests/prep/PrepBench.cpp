@@ -1,41 +1,15 @@
 #include "PrepBench.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <stdexcept>
 
-#include "TApplication.h"
 #include "ui_TfzInitModem.h"
 
 namespace prep_test {
-
-bool WaitUntil(const std::function<bool()>& pred, int ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!pred()) {
-    if (clock.elapsed() > ms) return pred();
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    usleep(2000);
-  }
-  return true;
-}
-
-void Pump(int ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (clock.elapsed() < ms) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    usleep(2000);
-  }
-}
 
 std::string Scenario(const std::string& extra) {
   return "[modem]\n"
@@ -55,26 +29,6 @@ modemsim::FaultRule Fault(const std::vector<std::pair<std::string, std::string>>
   for (const auto& [key, value] : keys) rule.Set(key, value);
   return rule;
 }
-
-DialogRecorder::DialogRecorder() {
-  corvane::SetDialogHook([this](const corvane::TDialogRequest& r) {
-    asked.push_back(r);
-    if (!answers.empty()) {
-      const corvane::TModalResult a = answers.front();
-      answers.pop_front();
-      return a;
-    }
-    return r.yesNo ? corvane::TModalResult::Yes : corvane::TModalResult::Ok;
-  });
-}
-
-DialogRecorder::~DialogRecorder() { corvane::SetDialogHook({}); }
-
-CentralRecorder::CentralRecorder() {
-  TApplication::SetMessageHook([this](const QString& m) { messages.push_back(m); });
-}
-
-CentralRecorder::~CentralRecorder() { TApplication::SetMessageHook({}); }
 
 PrepBench::PrepBench(int count, int firstCom, const std::string& scenario, int replyTimeOutMs) {
   if (!comDir.isValid()) throw std::runtime_error("no temporary folder");

@@ -8,13 +8,14 @@
 #include <QTemporaryDir>
 
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "EventWait.h"
 #include "ModemBank.h"
+#include "Recorders.h"
 #include "uToolkit.h"
 #include "uzInitModemV4.h"
 
@@ -23,8 +24,10 @@ namespace prep_test {
 using namespace std::chrono_literals;
 
 // Spins the event loop until pred holds or ms pass; returns pred().
-bool WaitUntil(const std::function<bool()>& pred, int ms = 5000);
-void Pump(int ms);
+inline bool WaitUntil(const std::function<bool()>& pred, int ms = 5000) {
+  return corvane::testsupport::WaitUntil(pred, ms);
+}
+using corvane::testsupport::Pump;
 
 // A quick modem with echo on, reports off, the SIM Toolkit off and a card in
 // the holder; `extra` lines are appended to its [modem] section.
@@ -33,22 +36,9 @@ std::string Scenario(const std::string& extra = "");
 // A fault rule from its scenario keys, e.g. {{"command", "AT+CFUN"}, {"reply", "error"}}.
 modemsim::FaultRule Fault(const std::vector<std::pair<std::string, std::string>>& keys);
 
-// Records every dialog and answers from a script (default: Yes / OK).
-class DialogRecorder {
- public:
-  DialogRecorder();
-  ~DialogRecorder();
-  std::vector<corvane::TDialogRequest> asked;
-  std::deque<corvane::TModalResult> answers;
-};
-
-// Records what reaches the application's central exception handler.
-class CentralRecorder {
- public:
-  CentralRecorder();
-  ~CentralRecorder();
-  std::vector<QString> messages;
-};
+// Recorders for the dialogs and the central exception handler.
+using DialogRecorder = corvane::testsupport::DialogRecorder;
+using CentralRecorder = corvane::testsupport::CentralRecorder;
 
 // Modems COM<firstCom> .. and one tool window (not counted by the limiter).
 class PrepBench {

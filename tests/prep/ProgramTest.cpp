@@ -16,9 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "ChildEnv.h"
 #include "InstanceSlots.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -31,16 +30,8 @@ constexpr auto kPatience = std::chrono::seconds(60);
 class ToolCopy {
  public:
   ToolCopy(const std::string& exe, const std::string& runtimeDir) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-      const std::string s = *e;
-      if (s.rfind("XDG_RUNTIME_DIR=", 0) != 0 && s.rfind("QT_QPA_PLATFORM=", 0) != 0) env.push_back(s);
-    }
-    env.push_back("XDG_RUNTIME_DIR=" + runtimeDir);
-    env.push_back("QT_QPA_PLATFORM=offscreen");
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    std::vector<std::string> env = corvane::testsupport::CopyEnvironment(runtimeDir);
+    std::vector<char*> envp = corvane::testsupport::NullTerminated(env);
     std::string arg0 = exe;
     char* argv[] = {arg0.data(), nullptr};
     posix_spawn_file_actions_t fa;

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "PtyMaster.h"
 #include "SerExcept.h"
 #include "SerPort.h"
 #include "SerSelect.h"
@@ -27,25 +28,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-class Pty {
- public:
-  Pty() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    char name[128];
-    if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0 &&
-        ::ptsname_r(master_, name, sizeof name) == 0)
-      slave_ = name;
-  }
-  ~Pty() {
-    if (master_ >= 0) ::close(master_);
-  }
-  const std::string& Slave() const { return slave_; }
-
- private:
-  int master_ = -1;
-  std::string slave_;
-};
 
 // A folder of COM<n> links, set as CORVANE_COM_DIR for the test.
 class ComDir : public ::testing::Test {
@@ -65,9 +47,9 @@ class ComDir : public ::testing::Test {
   }
   std::string Path(unsigned n) const { return (dir / ("COM" + std::to_string(n))).string(); }
   void AddPort(unsigned n) {
-    ptys.push_back(std::make_unique<Pty>());
-    ASSERT_FALSE(ptys.back()->Slave().empty());
-    fs::create_symlink(ptys.back()->Slave(), Path(n));
+    ptys.push_back(std::make_unique<corvane::testsupport::PtyMaster>());
+    ASSERT_FALSE(ptys.back()->SlaveName().empty());
+    fs::create_symlink(ptys.back()->SlaveName(), Path(n));
   }
   // A port another program has open.
   void AddHeldPort(unsigned n) {
@@ -83,7 +65,7 @@ class ComDir : public ::testing::Test {
   }
 
   fs::path dir;
-  std::vector<std::unique_ptr<Pty>> ptys;
+  std::vector<std::unique_ptr<corvane::testsupport::PtyMaster>> ptys;
   std::vector<int> held;
 };
 

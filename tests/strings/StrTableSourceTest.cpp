@@ -3,10 +3,9 @@
 // own sources against the rules the program relies on.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "Files.h"
 #include "SerExcept.h"
 #include "StrTable.h"
 
@@ -107,10 +106,7 @@ TEST(StrTableEncode, EmptyTableIsOnlyTheHeader) {
 
 std::vector<TEntry> ProjectSource(const char* file) {
   const std::string path = std::string(CORVANE_RESOURCES_DIR) + "/" + file;
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return ParseSource(s.str(), path);
+  return ParseSource(corvane::testsupport::ReadFile(path), path);
 }
 
 TEST(ProjectTables, ErrorTableKeepsItsGaps) {

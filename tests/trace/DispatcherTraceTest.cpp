@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "PtyMaster.h"
 #include "SerDevice.h"
 #include "TraceSupport.h"
 
@@ -23,34 +24,12 @@ using tracetest::ReadFile;
 // The test plays the modem on the master side.
 class Modem {
  public:
-  Modem() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    char name[128];
-    if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0 &&
-        ::ptsname_r(master_, name, sizeof name) == 0)
-      slave_ = name;
-  }
-  ~Modem() {
-    if (master_ >= 0) ::close(master_);
-  }
-  const std::string& Device() const { return slave_; }
-  void Send(const std::string& s) { ASSERT_EQ(::write(master_, s.data(), s.size()), static_cast<ssize_t>(s.size())); }
-  std::string Receive(size_t want) {
-    std::string got;
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (got.size() < want && std::chrono::steady_clock::now() < deadline) {
-      pollfd fd{master_, POLLIN, 0};
-      if (::poll(&fd, 1, 20) <= 0) continue;
-      char buf[256];
-      const ssize_t n = ::read(master_, buf, sizeof buf);
-      if (n > 0) got.append(buf, static_cast<size_t>(n));
-    }
-    return got;
-  }
+  const std::string& Device() const { return pty_.SlaveName(); }
+  void Send(const std::string& s) { ASSERT_EQ(::write(pty_.Fd(), s.data(), s.size()), static_cast<ssize_t>(s.size())); }
+  std::string Receive(size_t want) { return pty_.ReadAtLeast(want, 5s); }
 
  private:
-  int master_ = -1;
-  std::string slave_;
+  corvane::testsupport::PtyMaster pty_;
 };
 
 class DispatcherRecording : public tracetest::ScratchDir {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -59,6 +60,9 @@ struct LogForm {
   bool allHex;
   const char* golden;
 };
+
+// The case's name stands for it in test names and failure messages.
+void PrintTo(const LogForm& form, std::ostream* os) { *os << form.name; }
 
 class LogDump : public Log, public ::testing::WithParamInterface<LogForm> {};
 

@@ -16,6 +16,8 @@
 #include <string>
 #include <thread>
 
+#include "EventWait.h"
+#include "PtyMaster.h"
 #include "SerDumpFile.h"
 #include "SerExcept.h"
 #include "SerPort.h"
@@ -30,24 +32,16 @@ using tracetest::ReadFile;
 constexpr uint16_t kCom = 9;
 
 bool PumpUntil(const std::function<bool()>& done, int ms = 3000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done() && clock.elapsed() < ms) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return done();
+  return corvane::testsupport::WaitUntil(done, ms);
 }
 
 class PortTrace : public tracetest::ScratchDir {
  protected:
   void SetUp() override {
     ScratchDir::SetUp();
-    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    char name[128];
-    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0 &&
-                ::ptsname_r(master, name, sizeof name) == 0);
-    fs::create_symlink(name, dir / ("COM" + std::to_string(kCom)));
+    pty = std::make_unique<corvane::testsupport::PtyMaster>();
+    ASSERT_TRUE(pty->Ok());
+    fs::create_symlink(pty->SlaveName(), dir / ("COM" + std::to_string(kCom)));
     ::setenv("CORVANE_COM_DIR", dir.c_str(), 1);
     port = std::make_unique<TComPort>(nullptr);
     port->SetComNumber(kCom);
@@ -62,7 +56,7 @@ class PortTrace : public tracetest::ScratchDir {
   void TearDown() override {
     port.reset();
     ::unsetenv("CORVANE_COM_DIR");
-    if (master >= 0) ::close(master);
+    pty.reset();
     ScratchDir::TearDown();
   }
   // "AT" sent, "OK" answered, as a console line does it.
@@ -71,16 +65,16 @@ class PortTrace : public tracetest::ScratchDir {
     std::string got;
     ASSERT_TRUE(PumpUntil([&] {
       char buf[64];
-      const ssize_t n = ::read(master, buf, sizeof buf);
+      const ssize_t n = ::read(pty->Fd(), buf, sizeof buf);
       if (n > 0) got.append(buf, static_cast<size_t>(n));
       return got.size() >= 3;
     }));
-    ASSERT_EQ(::write(master, "\r\nOK\r\n", 6), 6);
+    ASSERT_EQ(::write(pty->Fd(), "\r\nOK\r\n", 6), 6);
     ASSERT_TRUE(PumpUntil([&] { return received.size() >= 6; }));
     EXPECT_EQ(received, "\r\nOK\r\n");
   }
 
-  int master = -1;
+  std::unique_ptr<corvane::testsupport::PtyMaster> pty;
   std::unique_ptr<TComPort> port;
   std::string received;
 };

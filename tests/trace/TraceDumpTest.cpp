@@ -1,6 +1,7 @@
 // The trace ring and its dump: every form of the dump against golden files,
 // and the ring's rules (size limit, empty trace, wrap, failed write).
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,9 @@ struct DumpCase {
   bool allHex;
   const char* golden;
 };
+
+// The case's name stands for it in test names and failure messages.
+void PrintTo(const DumpCase& c, std::ostream* os) { *os << c.name; }
 
 const DumpCase kDumpCases[] = {
     {"AtOkText", 100, {{'T', "AT\r"}, {'R', "\r\nOK\r\n"}}, false, false, "at_ok_text.trc"},

@@ -5,18 +5,13 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "Files.h"
 
 namespace tracetest {
 
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using corvane::testsupport::ReadFile;
 
 inline std::string Golden(const std::string& name) {
   const std::filesystem::path path = std::filesystem::path(TRACE_GOLDEN_DIR) / name;

@@ -210,6 +210,9 @@ struct TRefusalCase {
   const char* next;        // what the line sends instead
 };
 
+// The manual command stands for the case in test names and failure messages.
+void PrintTo(const TRefusalCase& c, std::ostream* os) { *os << c.menu; }
+
 class RefusedNumber : public ::testing::TestWithParam<TRefusalCase> {};
 
 TEST_P(RefusedNumber, NeverReachesTheModemAndTheChainGoesOn) {
@@ -237,6 +240,7 @@ INSTANTIATE_TEST_SUITE_P(
         TRefusalCase{&TCardSettings::no2dial, "0811;+CFUN=0", "mnCALL", "F005 : ", "ATD", "AT+CMGS=\"0821\""},
         TRefusalCase{&TCardSettings::no2dial2, "", "mnCALL2", "F005 : ", "ATD", "AT+CMGS=\"0821\""},
         TRefusalCase{&TCardSettings::phpenerimasms, "0821\"\rATD999", "mnSMS1", "F008 : ", "AT+CMGS", "AT+CUSD=1,\"*888#\""},
-        TRefusalCase{&TCardSettings::cekpulsa, "*888#\"\r\nATH", "mnCekPulsa", "F029 :", "AT+CUSD", ""}));
+        TRefusalCase{&TCardSettings::cekpulsa, "*888#\"\r\nATH", "mnCekPulsa", "F029 :", "AT+CUSD", ""}),
+    [](const auto& info) { return std::string(info.param.menu); });
 
 }  // namespace

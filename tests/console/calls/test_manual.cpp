@@ -19,6 +19,9 @@ struct TManualCase {
   TReplyType reply;
 };
 
+// The menu item stands for the case in test names and failure messages.
+void PrintTo(const TManualCase& c, std::ostream* os) { *os << c.item; }
+
 const TManualCase kManual[] = {
     {"mnCALL", "ATD0811;\r", ljDialling, ljRegistered, rtDial},
     {"mnCALL2", "ATD0812;\r", ljDialling, ljRegistered, rtDial},

@@ -84,6 +84,9 @@ struct TBalanceCase {
   bool shown;
 };
 
+// The case's name stands for it in test names and failure messages.
+void PrintTo(const TBalanceCase& c, std::ostream* os) { *os << c.name; }
+
 class BalanceAnswer : public ::testing::TestWithParam<TBalanceCase> {};
 
 TEST_P(BalanceAnswer, IsTakenOrReported) {

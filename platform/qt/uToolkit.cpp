@@ -1,0 +1,162 @@
+#include "uToolkit.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPalette>
+#include <QWidget>
+
+#include "CentralHandler.h"
+
+#include <cctype>
+#include <limits>
+
+namespace corvane {
+
+QColor ToQColor(TColor c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
+
+TColor FromQColor(const QColor& c) {
+  return TColor(c.red()) | (TColor(c.green()) << 8) | (TColor(c.blue()) << 16);
+}
+
+void SetStaticTextColor(QWidget* text, TColor c) {
+  QPalette pal = text->palette();
+  pal.setColor(QPalette::Window, ToQColor(c));
+  text->setPalette(pal);
+  text->setAutoFillBackground(true);
+}
+
+TColor StaticTextColor(const QWidget* text) { return FromQColor(text->palette().color(QPalette::Window)); }
+
+TTimer::TTimer(QObject* owner, const QString& name, int intervalMs, bool enabled)
+    : QObject(owner), enabled_(enabled), interval_(intervalMs) {
+  setObjectName(name);
+  QObject::connect(&timer_, &QTimer::timeout, this, [this] {
+    if (OnTimer) RunGuarded(OnTimer);
+  });
+  Update();
+}
+
+void TTimer::SetEnabled(bool value) {
+  if (value == enabled_) return;  // a running timer keeps its phase
+  enabled_ = value;
+  Update();
+}
+
+void TTimer::SetInterval(int ms) {
+  if (ms == interval_) return;
+  interval_ = ms;
+  Update();
+}
+
+void TTimer::Update() {
+  timer_.stop();
+  if (enabled_ && interval_ > 0) timer_.start(interval_);
+}
+
+void RunGuarded(const std::function<void()>& handler) noexcept {
+  try {
+    handler();
+  } catch (...) {
+    platform::ShowExceptionCentrally(std::current_exception());
+  }
+}
+
+void ConnectCheckChange(QCheckBox* box, QObject* context, std::function<void()> handler) {
+  QObject::connect(box, &QCheckBox::toggled, context, [h = std::move(handler)](bool) { RunGuarded(h); });
+}
+
+void ConnectComboChoice(QComboBox* box, QObject* context, std::function<void()> handler) {
+  QObject::connect(box, &QComboBox::activated, context, [h = std::move(handler)](int) { RunGuarded(h); });
+}
+
+std::optional<std::int32_t> TryStrToInt(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size() && s[i] == ' ') ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  int base = 10;
+  if (i < s.size() && s[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= s.size()) return std::nullopt;
+  std::int64_t value = 0;
+  for (; i < s.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    int digit;
+    if (std::isdigit(c)) digit = c - '0';
+    else if (base == 16 && std::isxdigit(c)) digit = std::tolower(c) - 'a' + 10;
+    else return std::nullopt;
+    value = value * base + digit;
+    // Hex may fill all 32 bits (the class library reads $FFFFFFFF as -1).
+    if (value > (base == 16 ? 0xFFFFFFFFLL : 0x80000000LL)) return std::nullopt;
+  }
+  if (base == 16) {
+    auto bits = static_cast<std::uint32_t>(value);
+    std::int32_t v = static_cast<std::int32_t>(bits);
+    return negative ? static_cast<std::int32_t>(0u - bits) : v;
+  }
+  if (negative) return static_cast<std::int32_t>(-value);
+  if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+std::string InvalidIntegerMessage(std::string_view text) {
+  return "'" + std::string(text) + "' is not a valid integer value";
+}
+
+std::int32_t StrToInt(std::string_view text) {
+  if (auto v = TryStrToInt(text)) return *v;
+  throw EConvertError(InvalidIntegerMessage(text));
+}
+
+namespace {
+TDialogHook& Hook() {
+  static TDialogHook hook;
+  return hook;
+}
+}  // namespace
+
+void SetDialogHook(TDialogHook hook) { Hook() = std::move(hook); }
+
+TModalResult MessageDlg(QWidget* parent, TMsgDlgType type, const QString& text, bool yesNo) {
+  if (Hook()) return Hook()(TDialogRequest{type, text, yesNo});
+  QMessageBox box(parent);
+  box.setTextFormat(Qt::PlainText);  // texts may carry what an operator or a modem typed
+  box.setText(text);
+  box.setWindowTitle(QStringLiteral("Corvane"));
+  switch (type) {
+    case TMsgDlgType::Warning: box.setIcon(QMessageBox::Warning); break;
+    case TMsgDlgType::Error: box.setIcon(QMessageBox::Critical); break;
+    case TMsgDlgType::Information: box.setIcon(QMessageBox::Information); break;
+    case TMsgDlgType::Confirmation: box.setIcon(QMessageBox::Question); break;
+  }
+  if (yesNo) {
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+  } else {
+    box.setStandardButtons(QMessageBox::Ok);
+  }
+  const int answer = box.exec();
+  if (!yesNo) return TModalResult::Ok;
+  return answer == QMessageBox::Yes ? TModalResult::Yes : TModalResult::No;
+}
+
+void ShowMessage(QWidget* parent, const QString& text) {
+  MessageDlg(parent, TMsgDlgType::Information, text, false);
+}
+
+QString FromAnsi(std::string_view bytes) {
+  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string ToAnsi(const QString& text) {
+  const QByteArray b = text.toLatin1();
+  return std::string(b.constData(), static_cast<std::size_t>(b.size()));
+}
+
+}  // namespace corvane

@@ -1,0 +1,100 @@
+#pragma once
+// The few behaviours of the old GUI toolkit that the console's logic was
+// written against, rebuilt on Qt in one place:
+//  - TTimer: enabling a running timer does not restart it; changing the
+//    interval restarts it only when the value differs; interval 0 never fires.
+//  - Check-box handlers run whenever the box changes, also when code changes
+//    it (ConnectCheckChange uses toggled(), not clicked()); setting the state
+//    it already has runs nothing. Combo-box change handlers run only for the
+//    operator's choice (ConnectComboChoice uses activated()).
+//  - Colour values hold red in the low byte: 0x0000FF is red, 15253469 is
+//    #DDBFE8. Static texts show their colour as background.
+//  - StrToInt: decimal with optional sign, or hex with "$" or "0x"; anything
+//    else is a conversion error "'<text>' is not a valid integer value".
+//  - Message dialogs in plain text, with a hook tests replace.
+// GUI thread only.
+#include <QColor>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "SerBaseExcept.h"
+
+class QCheckBox;
+class QComboBox;
+class QWidget;
+
+namespace corvane {
+
+using TColor = std::uint32_t;
+inline constexpr TColor clFuchsia = 0xFF00FF;  // status: not done yet
+inline constexpr TColor clLime = 0x00FF00;     // status: done
+inline constexpr TColor clRed = 0x0000FF;
+inline constexpr TColor clSilver = 0xC0C0C0;
+inline constexpr TColor FormColor = 15253469;  // the console window's colour
+
+QColor ToQColor(TColor c);
+TColor FromQColor(const QColor& c);
+
+// Background colour of a static text (a QLabel that fills its background).
+void SetStaticTextColor(QWidget* text, TColor c);
+TColor StaticTextColor(const QWidget* text);
+
+class TTimer : public QObject {
+  Q_OBJECT
+ public:
+  TTimer(QObject* owner, const QString& name, int intervalMs, bool enabled = false);
+
+  bool Enabled() const { return enabled_; }
+  void SetEnabled(bool value);
+  int Interval() const { return interval_; }
+  void SetInterval(int ms);
+  bool Running() const { return timer_.isActive(); }
+
+  std::function<void()> OnTimer;
+
+ private:
+  void Update();
+  QTimer timer_;
+  bool enabled_ = false;
+  int interval_ = 1000;
+};
+
+// Runs an event handler; what it raises goes to the application's central
+// exception handler, never into the event loop.
+void RunGuarded(const std::function<void()>& handler) noexcept;
+
+void ConnectCheckChange(QCheckBox* box, QObject* context, std::function<void()> handler);
+void ConnectComboChoice(QComboBox* box, QObject* context, std::function<void()> handler);
+
+// Conversion failures raise the class library's EConvertError (SerBaseExcept.h).
+std::optional<std::int32_t> TryStrToInt(std::string_view text);
+std::int32_t StrToInt(std::string_view text);  // throws EConvertError
+std::string InvalidIntegerMessage(std::string_view text);
+
+// Message dialogs. The hook, when set, answers instead of a real dialog.
+enum class TMsgDlgType { Warning, Error, Information, Confirmation };
+enum class TModalResult { Ok, Yes, No };
+struct TDialogRequest {
+  TMsgDlgType type;
+  QString text;
+  bool yesNo;  // Yes/No buttons; otherwise a single OK
+};
+using TDialogHook = std::function<TModalResult(const TDialogRequest&)>;
+void SetDialogHook(TDialogHook hook);
+TModalResult MessageDlg(QWidget* parent, TMsgDlgType type, const QString& text, bool yesNo);
+void ShowMessage(QWidget* parent, const QString& text);
+
+// 8-bit strings (modem bytes, INI values) to and from what Qt shows: each byte
+// is one character, as the system's ANSI code page did it.
+QString FromAnsi(std::string_view bytes);
+std::string ToAnsi(const QString& text);
+
+}  // namespace corvane
