@@ -231,7 +231,7 @@ TEST_F(PortCloseInHandler, ClosingAnotherPortFromAHandlerCompletesAtOnce) {
 }
 
 TEST_F(PortCloseInHandler, DestroyingThePortInsideItsOwnHandlerIsSafe) {
-  const int threads = CountThreads();
+  const size_t threads = ThreadCount();
   bool destroyed = false;
   port->SetOnTrigger([&](QObject*, uint16_t msg, uint16_t count, uint16_t) {
     if (msg != MsgTriggerAvail) return;
@@ -244,12 +244,12 @@ TEST_F(PortCloseInHandler, DestroyingThePortInsideItsOwnHandlerIsSafe) {
   modem.Write("bye");
   ASSERT_TRUE(PumpUntil([&] { return destroyed; }));
   port = nullptr;
-  EXPECT_TRUE(PumpUntil([&] { return CountThreads() == threads; }));
+  EXPECT_TRUE(PumpUntil([&] { return ThreadCount() == threads; }));
   EXPECT_TRUE(shown.Texts().empty()) << shown.Texts().join("|").toStdString();
 }
 
 TEST_F(PortCloseInHandler, DestroyingAPortInsideANestedLoopOfItsHandlerIsSafe) {
-  const int threads = CountThreads();
+  const size_t threads = ThreadCount();
   bool destroyed = false;
   port->SetOnTrigger([&](QObject*, uint16_t msg, uint16_t count, uint16_t) {
     if (msg != MsgTriggerAvail || destroyed) return;
@@ -266,11 +266,11 @@ TEST_F(PortCloseInHandler, DestroyingAPortInsideANestedLoopOfItsHandlerIsSafe) {
   modem.Write("bye");
   ASSERT_TRUE(PumpUntil([&] { return destroyed; }));
   port = nullptr;
-  EXPECT_TRUE(PumpUntil([&] { return CountThreads() == threads; }));
+  EXPECT_TRUE(PumpUntil([&] { return ThreadCount() == threads; }));
 }
 
 TEST_F(PortCloseInHandler, DestroyingAPortWhoseCloseIsDeferredIsSafe) {
-  const int threads = CountThreads();
+  const size_t threads = ThreadCount();
   Probe probe;
   bool destroyed = false;
   // Runs after the handler has returned, before the deferred close completes.
@@ -289,7 +289,7 @@ TEST_F(PortCloseInHandler, DestroyingAPortWhoseCloseIsDeferredIsSafe) {
   modem.Write("x");
   ASSERT_TRUE(PumpUntil([&] { return destroyed; }));
   port = nullptr;
-  EXPECT_TRUE(PumpUntil([&] { return CountThreads() == threads; }));
+  EXPECT_TRUE(PumpUntil([&] { return ThreadCount() == threads; }));
 }
 
 }  // namespace

@@ -240,8 +240,8 @@ TEST_F(PortOpenClose, TwoHundredCyclesLeakNoDescriptorOrThread) {
   port->SetOpen(true);
   port->SetOpen(false);
   PumpFor(20);
-  const int fds = CountOpenDescriptors();
-  const int threads = CountThreads();
+  const size_t fds = OpenDescriptorCount();
+  const size_t threads = ThreadCount();
   for (int i = 0; i < 200; ++i) {
     port->SetOpen(true);
     ASSERT_EQ(port->PortState(), psOpen) << "cycle " << i;
@@ -249,8 +249,8 @@ TEST_F(PortOpenClose, TwoHundredCyclesLeakNoDescriptorOrThread) {
     ASSERT_EQ(port->PortState(), psClosed) << "cycle " << i;
   }
   PumpFor(20);
-  EXPECT_EQ(CountOpenDescriptors(), fds);
-  EXPECT_EQ(CountThreads(), threads);
+  EXPECT_EQ(OpenDescriptorCount(), fds);
+  EXPECT_EQ(ThreadCount(), threads);
 }
 
 // A trace that cannot be written at the close: the close still completes and

@@ -4,8 +4,6 @@
 // port configured the way both programs' forms configure theirs.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -14,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "EventWait.h"
 #include "PtyFixture.h"
 #include "SerExcept.h"
 #include "SerPort.h"
@@ -21,22 +20,13 @@
 
 namespace porttest {
 
-// Runs the event loop until pred holds or ms pass; returns pred().
+// Runs the event loop, retired port windows included, until pred holds or ms
+// pass; returns pred().
 inline bool PumpUntil(const std::function<bool()>& pred, int ms = 3000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!pred()) {
-    if (clock.elapsed() > ms) return pred();
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+  return corvane::testsupport::WaitUntil(pred, ms, corvane::testsupport::DeferredDeletes::Run);
 }
 
-inline void PumpFor(int ms) {
-  PumpUntil([] { return false; }, ms);
-}
+inline void PumpFor(int ms) { corvane::testsupport::Pump(ms, corvane::testsupport::DeferredDeletes::Run); }
 
 // Records the texts the central exception handler shows, for its lifetime.
 class ShownMessages {

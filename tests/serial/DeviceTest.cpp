@@ -7,7 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "PtyPair.h"
+#include "ComDir.h"
+#include "PollWait.h"
+#include "ProcessCounts.h"
+#include "PtyMaster.h"
 #include "SerCodes.h"
 #include "SerDevice.h"
 #include "TtyDevice.h"
@@ -15,9 +18,9 @@
 namespace {
 
 using serial::TWin32Dispatcher;
-using serialtest::ComDir;
-using serialtest::PtyPair;
-using serialtest::WaitUntil;
+using corvane::testsupport::ComDir;
+using corvane::testsupport::PtyMaster;
+using corvane::testsupport::PollUntil;
 
 int32_t OpenPort(TWin32Dispatcher& d, const std::string& name) {
   return serial::OpenResultCode(d.OpenChannel(name, 115200, 0, 8, 1, 4096, 4096, true, false));
@@ -34,9 +37,9 @@ class PtyPort : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(pty_.Ok());
-    dir_.Link(7, pty_.SlavePath());
+    dir_.Link(7, pty_.SlaveName());
   }
-  PtyPair pty_;
+  PtyMaster pty_;
   ComDir dir_;
 };
 
@@ -58,10 +61,10 @@ TEST_F(PtyPort, OpensAt115200EightNOneInRawMode) {
 
   // Bytes pass unchanged both ways: CR and LF are not mapped.
   ASSERT_EQ(d.QueueBlock("AT\r\n", 4), 0);
-  const auto sent = pty_.Read(4);
+  const auto sent = pty_.ReadAtLeast(4);
   EXPECT_EQ(std::string(sent.begin(), sent.end()), "AT\r\n");
-  ASSERT_TRUE(pty_.Write("\r\nOK\r\n"));
-  ASSERT_TRUE(WaitUntil([&] { return d.UnreadCount() == 6; }));
+  ASSERT_TRUE(pty_.WriteAll("\r\nOK\r\n"));
+  ASSERT_TRUE(PollUntil([&] { return d.UnreadCount() == 6; }));
   EXPECT_EQ(Take(d, 6), "\r\nOK\r\n");
 }
 
@@ -102,7 +105,7 @@ TEST_F(PtyPort, RateWithoutACodeGoesOutAsItIs) {
   ASSERT_EQ(d.ApplyLine(123456, 0, 8, 1), 0);
   EXPECT_EQ(d.CurrentLine().BaudRate, 123456u);
   platform::TtyLine line;
-  ASSERT_EQ(platform::TtyGetLine(pty_.Master(), line), 0);
+  ASSERT_EQ(platform::TtyGetLine(pty_.Fd(), line), 0);
   EXPECT_EQ(line.rate, 123456u);
 }
 
@@ -129,7 +132,7 @@ TEST_F(PtyPort, SecondOpenIsRefusedAndTheFirstKeepsWorking) {
   {
     TWin32Dispatcher second(nullptr);
     EXPECT_EQ(OpenPort(second, "COM7"), serial::ecAlreadyOpen);
-    EXPECT_EQ(OpenPort(second, pty_.SlavePath()), serial::ecAlreadyOpen);
+    EXPECT_EQ(OpenPort(second, pty_.SlaveName()), serial::ecAlreadyOpen);
   }
   // Another process: the probe opens the same port.
   const std::string cmd = std::string(SERIAL_OPEN_PROBE) + " COM7";
@@ -141,10 +144,10 @@ TEST_F(PtyPort, SecondOpenIsRefusedAndTheFirstKeepsWorking) {
   EXPECT_EQ(code, serial::ecAlreadyOpen);
 
   ASSERT_EQ(first.QueueBlock("ATI\r", 4), 0);
-  const auto sent = pty_.Read(4);
+  const auto sent = pty_.ReadAtLeast(4);
   EXPECT_EQ(std::string(sent.begin(), sent.end()), "ATI\r");
-  ASSERT_TRUE(pty_.Write("OK"));
-  ASSERT_TRUE(WaitUntil([&] { return first.UnreadCount() == 2; }));
+  ASSERT_TRUE(pty_.WriteAll("OK"));
+  ASSERT_TRUE(PollUntil([&] { return first.UnreadCount() == 2; }));
   EXPECT_EQ(Take(first, 2), "OK");
 
   // Once closed, the port is free for the other process.
@@ -161,31 +164,31 @@ TEST_F(PtyPort, TwoHundredOpenCloseCyclesLeakNoDescriptor) {
     TWin32Dispatcher d(nullptr);
     ASSERT_EQ(OpenPort(d, "COM7"), 0);
   }
-  const size_t fds = serialtest::OpenDescriptors();
-  const size_t threads = serialtest::ProcessThreads();
+  const size_t fds = corvane::testsupport::OpenDescriptorCount();
+  const size_t threads = corvane::testsupport::ThreadCount();
   for (int i = 0; i < 200; ++i) {
     auto d = std::make_unique<TWin32Dispatcher>(nullptr);
     ASSERT_EQ(OpenPort(*d, "COM7"), 0) << i;
     if (i % 2) d->CloseChannel();  // half closed first, half only freed
   }
-  EXPECT_EQ(serialtest::OpenDescriptors(), fds);
-  EXPECT_EQ(serialtest::ProcessThreads(), threads);
+  EXPECT_EQ(corvane::testsupport::OpenDescriptorCount(), fds);
+  EXPECT_EQ(corvane::testsupport::ThreadCount(), threads);
 }
 
 TEST_F(PtyPort, ClosedMasterIsALostDeviceNotData) {
   TWin32Dispatcher d(nullptr);
   ASSERT_EQ(OpenPort(d, "COM7"), 0);
-  ASSERT_TRUE(pty_.Write("OK\r\n"));
-  ASSERT_TRUE(WaitUntil([&] { return d.UnreadCount() == 4; }));
+  ASSERT_TRUE(pty_.WriteAll("OK\r\n"));
+  ASSERT_TRUE(PollUntil([&] { return d.UnreadCount() == 4; }));
   EXPECT_FALSE(d.DeviceLost());
-  pty_.CloseMaster();  // the modem is unplugged
-  ASSERT_TRUE(WaitUntil([&] { return d.DeviceLost(); }));
+  pty_.Close();  // the modem is unplugged
+  ASSERT_TRUE(PollUntil([&] { return d.DeviceLost(); }));
   ::usleep(150000);
   EXPECT_EQ(d.UnreadCount(), 4u);  // what came before, and nothing more
   EXPECT_EQ(Take(d, 4), "OK\r\n");
   // Output to a lost device is dropped, not kept pending for ever.
   ASSERT_EQ(d.QueueBlock("AT\r", 3), 0);
-  ASSERT_TRUE(WaitUntil([&] { return d.OutputPending() == 0; }));
+  ASSERT_TRUE(PollUntil([&] { return d.OutputPending() == 0; }));
   d.CloseChannel();
   EXPECT_FALSE(d.DeviceOpen());
   EXPECT_FALSE(d.ThreadsRunning());

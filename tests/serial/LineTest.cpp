@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "FakeDevice.h"
-#include "PtyPair.h"
+#include "PollWait.h"
 
 namespace {
 
 using serial::TDCB;
 using serialtest::TFakeDispatcher;
-using serialtest::WaitUntil;
+using corvane::testsupport::PollUntil;
 
 TEST(NormaliseLine, KeepCodesAndStopBits) {
   TDCB cur;
@@ -194,11 +194,11 @@ TEST_F(LineFake, ReceiveHandshakeDropsBothLinesPastFullAndRaisesThemBelowResume)
   ASSERT_EQ(fake_.SetHandshake(serial::hwfUseDTR | serial::hwfUseRTS, 3072, 1024), 0);
   fake_.ClearCalls();
   fake_.Inject(std::string(3000, 'a'));
-  ASSERT_TRUE(WaitUntil([&] { return fake_.UnreadCount() == 3000; }));
+  ASSERT_TRUE(PollUntil([&] { return fake_.UnreadCount() == 3000; }));
   EXPECT_TRUE(fake_.Calls().empty());  // below the full mark
   fake_.Inject(std::string(100, 'b'));
-  ASSERT_TRUE(WaitUntil([&] { return fake_.UnreadCount() == 3100; }));
-  ASSERT_TRUE(WaitUntil([&] { return fake_.Calls().size() == 2; }));
+  ASSERT_TRUE(PollUntil([&] { return fake_.UnreadCount() == 3100; }));
+  ASSERT_TRUE(PollUntil([&] { return fake_.Calls().size() == 2; }));
   EXPECT_EQ(fake_.Calls(), (std::vector<std::string>{"ESC 6", "ESC 4"}));
   uint8_t c;
   for (int i = 0; i < 2076; ++i) ASSERT_EQ(fake_.TakeChar(c), 0);  // 1024 left: not below
@@ -212,9 +212,9 @@ TEST_F(LineFake, ModemLineChangesGatherUntilAReaderMasksThemOff) {
   ASSERT_EQ(Open(), 0);
   EXPECT_EQ(fake_.ReadModemStatus(0xF0), 0u);
   fake_.SetModemLines(true, serial::kMsCtsOn);
-  ASSERT_TRUE(WaitUntil([&] { return (fake_.ReadModemStatus(0xFF) & serial::kMsCtsChanged) != 0; }));
+  ASSERT_TRUE(PollUntil([&] { return (fake_.ReadModemStatus(0xFF) & serial::kMsCtsChanged) != 0; }));
   fake_.SetModemLines(true, serial::kMsCtsOn | serial::kMsDsrOn);
-  ASSERT_TRUE(WaitUntil([&] { return (fake_.ReadModemStatus(0xFF) & serial::kMsDsrChanged) != 0; }));
+  ASSERT_TRUE(PollUntil([&] { return (fake_.ReadModemStatus(0xFF) & serial::kMsDsrChanged) != 0; }));
   EXPECT_EQ(fake_.ReadModemStatus(0xF0),
             serial::kMsCtsOn | serial::kMsDsrOn | serial::kMsCtsChanged | serial::kMsDsrChanged);
   EXPECT_EQ(fake_.ReadModemStatus(0xF0), serial::kMsCtsOn | serial::kMsDsrOn);
@@ -228,7 +228,7 @@ TEST_F(LineFake, RequiredCtsHoldsOutputUntilTheLineComesOn) {
   ::usleep(150000);
   EXPECT_EQ(fake_.Output(), "");
   fake_.SetModemLines(true, serial::kMsCtsOn);
-  ASSERT_TRUE(WaitUntil([&] { return fake_.Output() == "AT\r"; }));
+  ASSERT_TRUE(PollUntil([&] { return fake_.Output() == "AT\r"; }));
 }
 
 TEST_F(LineFake, AFailedCloseStillGivesTheDeviceUp) {

@@ -2,22 +2,24 @@
 // that stands in for the GUI thread.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "FakeDevice.h"
 #include "GuiThread.h"
-#include "PtyPair.h"
+#include "PollWait.h"
 
 namespace {
 
 using serial::TNoticeTicket;
 using serialtest::GuiThread;
 using serialtest::TFakeDispatcher;
-using serialtest::WaitUntil;
+using corvane::testsupport::PollUntil;
 using namespace std::chrono_literals;
 
 // What the handlers saw, shared between the GUI thread and the test.
@@ -84,8 +86,8 @@ TEST_F(Notices, HandlerReadingAllConsumesAll) {
   });
   Open(gui);
   port_->Inject("OK\r\n");
-  ASSERT_TRUE(WaitUntil([&] { return record_.Bytes() == "OK\r\n"; }));
-  ASSERT_TRUE(WaitUntil([&] { return port_->UnreadCount() == 0; }));
+  ASSERT_TRUE(PollUntil([&] { return record_.Bytes() == "OK\r\n"; }));
+  ASSERT_TRUE(PollUntil([&] { return port_->UnreadCount() == 0; }));
   ::usleep(150000);  // further passes, no new bytes: no notice
   EXPECT_EQ(record_.Offered(), std::vector<uint32_t>{4});
 }
@@ -95,12 +97,12 @@ TEST_F(Notices, ReadingFewerLeavesTheRestForTheNextNewByte) {
   GuiThread gui([&](TNoticeTicket& t) { ReadInHandler(t, ++calls == 1 ? 3 : t.WParam()); });
   Open(gui);
   port_->Inject("ABCDE");
-  ASSERT_TRUE(WaitUntil([&] { return record_.Bytes() == "ABC"; }));
+  ASSERT_TRUE(PollUntil([&] { return record_.Bytes() == "ABC"; }));
   ::usleep(150000);  // unread bytes alone raise nothing
   EXPECT_EQ(record_.Notices(), 1u);
   EXPECT_EQ(port_->UnreadCount(), 2u);
   port_->Inject("F");
-  ASSERT_TRUE(WaitUntil([&] { return record_.Bytes() == "ABCDEF"; }));
+  ASSERT_TRUE(PollUntil([&] { return record_.Bytes() == "ABCDEF"; }));
   EXPECT_EQ(record_.Offered(), (std::vector<uint32_t>{5, 3}));
 }
 
@@ -120,7 +122,7 @@ TEST_F(Notices, HandlerPastTheTimeOutGetsEveryByteExactlyOnce) {
   port_->SetNoticeTimeout(100ms);
   Open(gui);
   port_->Inject("0123456789");
-  ASSERT_TRUE(WaitUntil([&] { return record_.Bytes().size() >= 16; }));
+  ASSERT_TRUE(PollUntil([&] { return record_.Bytes().size() >= 16; }));
   ::usleep(150000);
   EXPECT_EQ(record_.Bytes(), "0123456789abcdef");
   EXPECT_EQ(port_->UnreadCount(), 0u);
@@ -145,7 +147,7 @@ TEST_F(Notices, AReadRightAfterTheHandlerReturnedGetsTheNextBytes) {
     const std::string chunk = "+CMT: " + std::to_string(1000 + i) + "\r\n";
     sent += chunk;
     port_->Inject(chunk);
-    ASSERT_TRUE(WaitUntil([&] { return record_.Bytes().size() >= sent.size(); })) << i;
+    ASSERT_TRUE(PollUntil([&] { return record_.Bytes().size() >= sent.size(); })) << i;
   }
   ::usleep(100000);
   EXPECT_EQ(record_.Bytes(), sent);
@@ -175,13 +177,13 @@ TEST_F(Notices, AReadBetweenTwoReceiversGetsTheByteAfterTheFirstOnesRead) {
   port_->AddWindowHandler(second.ReceiverPtr());
   port_->SetNoticeThreshold(1);
   port_->Inject("WXYZ");
-  ASSERT_TRUE(WaitUntil([&] { return secondRunning.load(); }));
+  ASSERT_TRUE(PollUntil([&] { return secondRunning.load(); }));
   EXPECT_EQ(port_->UnreadCount(false), 2u);
   uint8_t c = 0;
   ASSERT_EQ(port_->TakeChar(c, false), 0);  // not the running handler's read
   EXPECT_EQ(c, 'Y');
   release = true;
-  ASSERT_TRUE(WaitUntil([&] { return !port_->NoticeRunning(); }));
+  ASSERT_TRUE(PollUntil([&] { return !port_->NoticeRunning(); }));
   EXPECT_EQ(firstSaw, "WX");
   EXPECT_EQ(secondSaw, "Z");
   EXPECT_EQ(port_->UnreadCount(), 0u);
@@ -196,6 +198,18 @@ struct SharedNoticeCase {
   const char* inOrder;  // every byte read, in the order read
   uint32_t leftUnread;  // after the delivery
 };
+
+// Shown by gtest for a failing case, instead of the struct's raw bytes.
+void PrintTo(const SharedNoticeCase& tc, std::ostream* os) {
+  *os << "script \"" << tc.script << "\", read \"" << tc.inOrder << "\", " << tc.leftUnread << " left";
+}
+
+// The case's name is its script, spaces made underscores ("h2_o1_h9").
+std::string ScriptName(const testing::TestParamInfo<SharedNoticeCase>& info) {
+  std::string name = info.param.script;
+  std::replace(name.begin(), name.end(), ' ', '_');
+  return name;
+}
 
 class SharedNotice : public Notices, public testing::WithParamInterface<SharedNoticeCase> {};
 
@@ -223,7 +237,7 @@ TEST_P(SharedNotice, EveryByteOnceAndTheOtherReadConsumes) {
   });
   Open(gui);
   port_->Inject(stream);
-  ASSERT_TRUE(WaitUntil([&] { return done.load() && !port_->NoticeRunning(); }));
+  ASSERT_TRUE(PollUntil([&] { return done.load() && !port_->NoticeRunning(); }));
   EXPECT_EQ(read, tc.inOrder);
   EXPECT_EQ(port_->UnreadCount(), tc.leftUnread);
   uint8_t c;
@@ -238,7 +252,8 @@ INSTANTIATE_TEST_SUITE_P(Turns, SharedNotice,
                                          SharedNoticeCase{"o1 h9", "ABCDEFGH", 0},
                                          SharedNoticeCase{"h3 o2 h1 o1", "ABCDEFG", 1},
                                          SharedNoticeCase{"h4 o9 h9", "ABCDEFGH", 0},
-                                         SharedNoticeCase{"h2 o1", "ABC", 5}));
+                                         SharedNoticeCase{"h2 o1", "ABC", 5}),
+                         ScriptName);
 
 TEST_F(Notices, DeviceWithoutEventsIsStillReadAndNoticed) {
   std::atomic<int64_t> noticedAt{0};
@@ -251,7 +266,7 @@ TEST_F(Notices, DeviceWithoutEventsIsStillReadAndNoticed) {
   ::usleep(100000);
   const auto sent = std::chrono::steady_clock::now();
   port_->Inject("+WIND: 1\r\n");
-  ASSERT_TRUE(WaitUntil([&] { return noticedAt.load() != 0; }, 2s));
+  ASSERT_TRUE(PollUntil([&] { return noticedAt.load() != 0; }, 2s));
   const auto delay = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(noticedAt.load())) - sent;
   // One 50 ms pass, with room for a loaded machine; never an event.
   EXPECT_LT(delay, 250ms);
@@ -268,7 +283,7 @@ TEST_F(Notices, UndeliveredNoticeIsOfferedAgainWithoutNewBytes) {
   EXPECT_EQ(record_.Notices(), 0u);
   EXPECT_EQ(port_->UnreadCount(), 6u);
   gui.SetRefusing(false);
-  ASSERT_TRUE(WaitUntil([&] { return record_.Bytes() == "RING\r\n"; }));
+  ASSERT_TRUE(PollUntil([&] { return record_.Bytes() == "RING\r\n"; }));
 }
 
 TEST_F(Notices, NoReceiverYetLeavesTheBytesForTheFirstOne) {
@@ -280,7 +295,7 @@ TEST_F(Notices, NoReceiverYetLeavesTheBytesForTheFirstOne) {
   EXPECT_EQ(port_->UnreadCount(), 2u);
   port_->AddWindowHandler(gui.ReceiverPtr());
   port_->UpdateNoticeNeed(1);
-  ASSERT_TRUE(WaitUntil([&] { return record_.Bytes() == "AT"; }));
+  ASSERT_TRUE(PollUntil([&] { return record_.Bytes() == "AT"; }));
 }
 
 TEST_F(Notices, ThresholdZeroAndAWindowThatWantsNothingRaiseNothing) {
@@ -295,7 +310,7 @@ TEST_F(Notices, ThresholdZeroAndAWindowThatWantsNothingRaiseNothing) {
   EXPECT_EQ(record_.Notices(), 0u);
   EXPECT_EQ(port_->UnreadCount(), 5u);
   port_->UpdateNoticeNeed(1);
-  ASSERT_TRUE(WaitUntil([&] { return record_.Bytes() == "12345"; }));
+  ASSERT_TRUE(PollUntil([&] { return record_.Bytes() == "12345"; }));
 }
 
 TEST_F(Notices, HandlerThatThrowsStillHasWhatItReadConsumed) {
@@ -306,9 +321,9 @@ TEST_F(Notices, HandlerThatThrowsStillHasWhatItReadConsumed) {
   });
   Open(gui);
   port_->Inject("OKAY");
-  ASSERT_TRUE(WaitUntil([&] { return port_->UnreadCount() == 2; }));
+  ASSERT_TRUE(PollUntil([&] { return port_->UnreadCount() == 2; }));
   port_->Inject("!");
-  ASSERT_TRUE(WaitUntil([&] { return record_.Bytes() == "OKAY!"; }));
+  ASSERT_TRUE(PollUntil([&] { return record_.Bytes() == "OKAY!"; }));
 }
 
 TEST_F(Notices, RemovingItsOwnReceiverInsideTheHandler) {
@@ -326,8 +341,8 @@ TEST_F(Notices, RemovingItsOwnReceiverInsideTheHandler) {
   port_->SetNoticeThreshold(1);
   port_->Inject("xy");
   // Both receivers saw the notice from the first unread byte; "xy" consumed once.
-  ASSERT_TRUE(WaitUntil([&] { return record_.Notices() == 2; }));
-  ASSERT_TRUE(WaitUntil([&] { return !port_->NoticesWanted(); }));
+  ASSERT_TRUE(PollUntil([&] { return record_.Notices() == 2; }));
+  ASSERT_TRUE(PollUntil([&] { return !port_->NoticesWanted(); }));
   EXPECT_EQ(record_.Bytes(), "xyxy");
   EXPECT_EQ(port_->UnreadCount(), 0u);
   port_->Inject("z");
@@ -344,7 +359,7 @@ TEST_F(Notices, CloseFromInsideTheHandlerIsFinishedByTheDispatchThread) {
   });
   Open(gui);
   port_->Inject("NO CARRIER");
-  ASSERT_TRUE(WaitUntil([&] { return !port_->ThreadsRunning(); }));
+  ASSERT_TRUE(PollUntil([&] { return !port_->ThreadsRunning(); }));
   EXPECT_TRUE(deferred.load());
   EXPECT_EQ(record_.Notices(), 1u);
   EXPECT_EQ(port_->UnreadCount(), 0u);  // the rings are gone

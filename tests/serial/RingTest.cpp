@@ -5,7 +5,7 @@
 #include <string>
 
 #include "FakeDevice.h"
-#include "PtyPair.h"
+#include "PollWait.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ using serial::RingCount;
 using serial::RingFreeRuns;
 using serial::RingPendingRuns;
 using serialtest::TFakeDispatcher;
-using serialtest::WaitUntil;
+using corvane::testsupport::PollUntil;
 
 struct RingRow {
   uint32_t head, tail;
@@ -74,11 +74,11 @@ std::string Pattern(size_t n, char salt = 0) {
 
 TEST_F(OpenFake, InputRingWrapsAtItsEnd) {
   fake_.Inject(Pattern(8191));
-  ASSERT_TRUE(WaitUntil([&] { return fake_.UnreadCount() == 8191; }));
+  ASSERT_TRUE(PollUntil([&] { return fake_.UnreadCount() == 8191; }));
   EXPECT_EQ(TakeAll(8191), Pattern(8191));
   // The next byte lands at index 8191, the one after at 0.
   fake_.Inject("XY");
-  ASSERT_TRUE(WaitUntil([&] { return fake_.UnreadCount() == 2; }));
+  ASSERT_TRUE(PollUntil([&] { return fake_.UnreadCount() == 2; }));
   uint8_t c;
   EXPECT_EQ(fake_.PeekAhead(c, 2), 0);
   EXPECT_EQ(c, 'Y');
@@ -89,19 +89,19 @@ TEST_F(OpenFake, InputRingWrapsAtItsEnd) {
 TEST_F(OpenFake, FullInputRingLeavesTheRestInTheDeviceUntilRoomIsMade) {
   const std::string data = Pattern(8192 + 10, 3);
   fake_.Inject(data);
-  ASSERT_TRUE(WaitUntil([&] { return fake_.UnreadCount() == 8192; }));
+  ASSERT_TRUE(PollUntil([&] { return fake_.UnreadCount() == 8192; }));
   ::usleep(120000);  // a few passes: nothing more is read while full
   EXPECT_EQ(fake_.InputLeft(), 10u);
   EXPECT_EQ(fake_.UnreadCount(), 8192u);
   std::string got = TakeAll(10);
-  ASSERT_TRUE(WaitUntil([&] { return fake_.InputLeft() == 0 && fake_.UnreadCount() == 8192; }));
+  ASSERT_TRUE(PollUntil([&] { return fake_.InputLeft() == 0 && fake_.UnreadCount() == 8192; }));
   got += TakeAll(8192);
   EXPECT_EQ(got, data);
 }
 
 TEST_F(OpenFake, PeekAheadOfNothingReadsNothing) {
   fake_.Inject("AB");
-  ASSERT_TRUE(WaitUntil([&] { return fake_.UnreadCount() == 2; }));
+  ASSERT_TRUE(PollUntil([&] { return fake_.UnreadCount() == 2; }));
   uint8_t c = '?';
   EXPECT_EQ(fake_.PeekAhead(c, 0), serial::ecBadArgument);
   EXPECT_EQ(c, '?');
@@ -121,7 +121,7 @@ TEST_F(OpenFake, OutputRingTakesExactlyItsFreeRoom) {
   EXPECT_EQ(fake_.OutputFree(), 0u);
   EXPECT_EQ(fake_.QueueBlock("x", 1), serial::ecOutputBufferTooSmall);
   fake_.SetWriteBudget(SIZE_MAX);
-  ASSERT_TRUE(WaitUntil([&] { return fake_.OutputPending() == 0; }));
+  ASSERT_TRUE(PollUntil([&] { return fake_.OutputPending() == 0; }));
   EXPECT_EQ(fake_.Output(), block);
 }
 
@@ -145,13 +145,13 @@ class SmallOutputRing : public OpenFake {
 TEST_F(SmallOutputRing, FullRingWithHeadOnAnInnerTailIsSentOnce) {
   fake_.SetWriteBudget(4);
   ASSERT_EQ(fake_.QueueBlock("0123456789", 10), 0);
-  ASSERT_TRUE(WaitUntil([&] { return fake_.Output() == "0123" && fake_.OutputPending() == 6; }));
+  ASSERT_TRUE(PollUntil([&] { return fake_.Output() == "0123" && fake_.OutputPending() == 6; }));
   // tail 4, head 10; ten more fill the ring exactly and put head on tail.
   ASSERT_EQ(fake_.QueueBlock("abcdefghij", 10), 0);
   EXPECT_EQ(fake_.OutputPending(), 16u);
   EXPECT_EQ(fake_.QueueBlock("!", 1), serial::ecOutputBufferTooSmall);
   fake_.SetWriteBudget(SIZE_MAX);
-  ASSERT_TRUE(WaitUntil([&] { return fake_.OutputPending() == 0; }));
+  ASSERT_TRUE(PollUntil([&] { return fake_.OutputPending() == 0; }));
   ::usleep(100000);
   EXPECT_EQ(fake_.Output(), "0123456789abcdefghij");
 }
@@ -159,11 +159,11 @@ TEST_F(SmallOutputRing, FullRingWithHeadOnAnInnerTailIsSentOnce) {
 TEST_F(SmallOutputRing, WrappedRunGoesOutAsOneWriteOfTwoPieces) {
   fake_.SetWriteBudget(10);
   ASSERT_EQ(fake_.QueueBlock("ABCDEFGHIJKL", 12), 0);
-  ASSERT_TRUE(WaitUntil([&] { return fake_.Output() == "ABCDEFGHIJ" && fake_.OutputPending() == 2; }));
+  ASSERT_TRUE(PollUntil([&] { return fake_.Output() == "ABCDEFGHIJ" && fake_.OutputPending() == 2; }));
   // tail 10, head 12: eight more wrap to head 4.
   ASSERT_EQ(fake_.QueueBlock("mnopqrst", 8), 0);
   fake_.SetWriteBudget(SIZE_MAX);
-  ASSERT_TRUE(WaitUntil([&] { return fake_.OutputPending() == 0; }));
+  ASSERT_TRUE(PollUntil([&] { return fake_.OutputPending() == 0; }));
   EXPECT_EQ(fake_.Output(), "ABCDEFGHIJKLmnopqrst");
   const auto writes = fake_.Writes();
   ASSERT_FALSE(writes.empty());

@@ -3,7 +3,9 @@
 // the ring, threads start and stop without leaks, a lost device costs nothing.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -15,17 +17,20 @@
 #include <vector>
 
 #include "GuiThread.h"
-#include "PtyPair.h"
+#include "ComDir.h"
+#include "PollWait.h"
+#include "ProcessCounts.h"
+#include "PtyMaster.h"
 #include "SerDevice.h"
 
 namespace {
 
 using serial::TNoticeTicket;
 using serial::TWin32Dispatcher;
-using serialtest::ComDir;
+using corvane::testsupport::ComDir;
 using serialtest::GuiThread;
-using serialtest::PtyPair;
-using serialtest::WaitUntil;
+using corvane::testsupport::PtyMaster;
+using corvane::testsupport::PollUntil;
 using namespace std::chrono_literals;
 
 std::string RandomBytes(size_t n, uint32_t seed) {
@@ -41,12 +46,12 @@ class PtyThreads : public testing::Test {
   ~PtyThreads() override { port_.reset(); }
   void SetUp() override {
     ASSERT_TRUE(pty_.Ok());
-    dir_.Link(3, pty_.SlavePath());
+    dir_.Link(3, pty_.SlaveName());
     ASSERT_EQ(port_->OpenChannel("\\\\.\\COM3", 115200, 0, 8, 1, 4096, 4096, true, false), 0);
     // As both programs set their ports up.
     ASSERT_EQ(port_->SetHandshake(serial::hwfUseDTR | serial::hwfUseRTS, 3072, 1024), 0);
   }
-  PtyPair pty_;
+  PtyMaster pty_;
   ComDir dir_;
   std::unique_ptr<TWin32Dispatcher> port_;
 };
@@ -68,11 +73,11 @@ TEST_F(PtyThreads, RandomStreamInRandomPiecesArrivesWholeAndInOrder) {
   std::mt19937 rng(99);
   for (size_t pos = 0; pos < data.size();) {
     const size_t piece = std::min<size_t>(1 + rng() % 700, data.size() - pos);
-    ASSERT_TRUE(pty_.Write(data.data() + pos, piece));
+    ASSERT_TRUE(pty_.WriteAll(data.data() + pos, piece));
     pos += piece;
     if (rng() % 8 == 0) std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000));
   }
-  ASSERT_TRUE(WaitUntil(
+  ASSERT_TRUE(PollUntil(
       [&] {
         std::lock_guard lock(mutex);
         return received.size() >= data.size();
@@ -85,8 +90,8 @@ TEST_F(PtyThreads, RandomStreamInRandomPiecesArrivesWholeAndInOrder) {
 
 TEST_F(PtyThreads, OutputOfSeveralRingsInPiecesArrivesIntact) {
   const std::string data = RandomBytes(5 * 4096 + 123, 77);
-  std::vector<uint8_t> got;
-  std::thread reader([&] { got = pty_.Read(data.size(), 30s); });
+  std::string got;
+  std::thread reader([&] { got = pty_.ReadAtLeast(data.size(), 30s); });
   std::mt19937 rng(5);
   for (size_t pos = 0; pos < data.size();) {
     const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(1 + rng() % 1500, data.size() - pos));
@@ -109,9 +114,9 @@ TEST_F(PtyThreads, PurgingWhileTheOutputThreadWritesKeepsTheRingWhole) {
   std::thread reader([&] {
     uint8_t buf[512];
     while (!stop.load()) {
-      pollfd fd{pty_.Master(), POLLIN, 0};
+      pollfd fd{pty_.Fd(), POLLIN, 0};
       if (::poll(&fd, 1, 5) <= 0) continue;
-      const ssize_t n = ::read(pty_.Master(), buf, sizeof buf);
+      const ssize_t n = ::read(pty_.Fd(), buf, sizeof buf);
       if (n > 0) got.append(reinterpret_cast<char*>(buf), static_cast<size_t>(n));
       std::this_thread::sleep_for(std::chrono::microseconds(300));  // a slow modem
     }
@@ -126,7 +131,7 @@ TEST_F(PtyThreads, PurgingWhileTheOutputThreadWritesKeepsTheRingWhole) {
   }
   const std::string mark = "<<END>>";
   ASSERT_EQ(port_->QueueBlock(mark.data(), static_cast<uint32_t>(mark.size())), 0);
-  ASSERT_TRUE(WaitUntil([&] { return port_->OutputPending() == 0; }));
+  ASSERT_TRUE(PollUntil([&] { return port_->OutputPending() == 0; }));
   std::this_thread::sleep_for(100ms);
   stop = true;
   reader.join();
@@ -137,8 +142,8 @@ TEST_F(PtyThreads, PurgingWhileTheOutputThreadWritesKeepsTheRingWhole) {
 }
 
 TEST_F(PtyThreads, StartAndStopFiveHundredTimesLeaveNothingBehind) {
-  const size_t fds = serialtest::OpenDescriptors();
-  const size_t threads = serialtest::ProcessThreads();
+  const size_t fds = corvane::testsupport::OpenDescriptorCount();
+  const size_t threads = corvane::testsupport::ThreadCount();
   for (int i = 0; i < 500; ++i) {
     port_->StopThreads();
     ASSERT_FALSE(port_->ThreadsRunning());
@@ -147,16 +152,16 @@ TEST_F(PtyThreads, StartAndStopFiveHundredTimesLeaveNothingBehind) {
     ASSERT_TRUE(port_->ThreadsRunning());
   }
   EXPECT_THROW(port_->StartThreads(), std::runtime_error);
-  EXPECT_EQ(serialtest::OpenDescriptors(), fds);
-  EXPECT_EQ(serialtest::ProcessThreads(), threads);
+  EXPECT_EQ(corvane::testsupport::OpenDescriptorCount(), fds);
+  EXPECT_EQ(corvane::testsupport::ThreadCount(), threads);
   // Still a working port.
   ASSERT_EQ(port_->QueueBlock("AT\r", 3), 0);
-  const auto sent = pty_.Read(3);
+  const auto sent = pty_.ReadAtLeast(3);
   EXPECT_EQ(std::string(sent.begin(), sent.end()), "AT\r");
   port_->CloseChannel();
   port_.reset();
-  EXPECT_EQ(serialtest::ProcessThreads(), threads - 3);
-  EXPECT_EQ(serialtest::OpenDescriptors(), fds - 3);  // the tty and its two wake-ups
+  EXPECT_EQ(corvane::testsupport::ThreadCount(), threads - 3);
+  EXPECT_EQ(corvane::testsupport::OpenDescriptorCount(), fds - 3);  // the tty and its two wake-ups
 }
 
 double ProcessCpuSeconds() {
@@ -174,8 +179,8 @@ TEST_F(PtyThreads, UnpluggedModemCostsNoCpuAndStillClosesCleanly) {
   port_->UpdateNoticeNeed(1);
   port_->SetNoticeThreshold(1);
   ASSERT_EQ(port_->QueueBlock("AT\r", 3), 0);
-  pty_.CloseMaster();
-  ASSERT_TRUE(WaitUntil([&] { return port_->DeviceLost(); }));
+  pty_.Close();
+  ASSERT_TRUE(PollUntil([&] { return port_->DeviceLost(); }));
   const double before = ProcessCpuSeconds();
   std::this_thread::sleep_for(3s);
   const double used = ProcessCpuSeconds() - before;

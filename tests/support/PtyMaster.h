@@ -1,12 +1,16 @@
 #pragma once
 // The test's end of a pseudo-terminal: the program under test opens the slave
 // (by its name, or through a COM<n> link), the test plays the modem on the
-// master. The master is non-blocking and closed with the object. A failed
-// open leaves Ok() false and SlaveName() empty; callers assert on that.
-// One thread at a time.
+// master. The master is non-blocking and closed with the object (or earlier,
+// by Close, which the program sees as its modem unplugged). A failed open
+// leaves Ok() false and SlaveName() empty; callers assert on that.
+// One thread at a time, except that one thread may write while another
+// reads.
 #include <chrono>
 #include <cstddef>
 #include <string>
+
+#include <termios.h>
 
 namespace corvane::testsupport {
 
@@ -22,15 +26,37 @@ class PtyMaster {
   int Fd() const { return master_; }
   const std::string& SlaveName() const { return slave_; }
 
-  // Writes all of bytes, retrying while the line is full; false on an error.
-  bool WriteAll(const std::string& bytes);
+  // The slave's line settings as the program under test left them (termios
+  // calls on a master act on its slave).
+  termios SlaveTermios() const;
+
+  // Writes all of bytes, waiting while the line is full; false on an error or
+  // when the line stayed full for 10 s.
+  bool WriteAll(const std::string& bytes) const;
+  bool WriteAll(const void* data, std::size_t len) const;
   // What the slave's side sent, without waiting.
   std::string ReadAvailable();
-  // Reads until want bytes arrived or timeout passed.
-  std::string ReadAtLeast(std::size_t want, std::chrono::milliseconds timeout);
+  // Reads until want bytes arrived or timeout passed; may return more than
+  // want when more came (so stray extra bytes show).
+  std::string ReadAtLeast(std::size_t want,
+                          std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+  // Reads until count bytes arrived or timeout passed, never more than count
+  // (what follows stays for the next read).
+  std::string ReadUpTo(std::size_t count, std::chrono::milliseconds timeout) const;
+
+  // Keeps the slave open from the test's side, so the master sees no hang-up
+  // between the program's opens and bytes written before its first open
+  // wait. ReleaseHold lets the program's last close hang the line up.
+  bool HoldSlave();
+  void ReleaseHold();
+  // Closes the master now.
+  void Close();
 
  private:
+  bool WaitReadable(std::chrono::steady_clock::time_point deadline) const;
+
   int master_ = -1;
+  int hold_ = -1;
   std::string slave_;
 };
 
