@@ -238,6 +238,13 @@ void TConsoleLine::HandleStkResponseReply(const std::string& Chunk) {
       // watchdog it started runs: an unknown step ends in a modem reset.
       SendStkGetInfo("0");
       Reply() = rtIdle;
+      if (!Data.StkArmed) {
+        // A registered card's end of session: nobody is left to stop that
+        // watchdog, and it would reset the modem in the middle of the
+        // calls, SMS and balance check that follow the registration.
+        tWatchDog->SetEnabled(false);
+        AddFuncLog("F021-7:card registered, watchdog stopped");
+      }
     }
     return;
   }

@@ -443,3 +443,35 @@ TEST(StkLine, InfoAndEndOfSessionScreens) {
   EXPECT_EQ(t.Line().Reply(), rtIdle);
   EXPECT_EQ(t.SentWithin(50), "");
 }
+
+// The card's end of session in the same chunk as the "OK" to the last
+// confirmation: the menu is asked for again and its reply goes to the idle
+// receiver, as always. A card not yet registered keeps the watchdog of that
+// request, which resets a modem that stays stuck; a registered card must not,
+// or the reset lands in the middle of the calls and SMS that follow.
+TEST(StkLine, EndOfSessionBesideTheLastOkResetsOnlyAnUnregisteredCard) {
+  struct Case {
+    std::string screen;
+    bool registered;
+  };
+  const Case cases[] = {
+      {"Registrasi berhasil. Terima kasih", true},
+      {"Mohon tunggu, data sedang diproses", false},
+  };
+  for (const Case& c : cases) {
+    TStkLine t(2);
+    t.Line().tWatchDog->SetInterval(10);  // the limit runs out in about 210 ms
+    t.Request("1");
+    t.Feed(DisplayScreen(c.screen));
+    EXPECT_EQ(t.Data().Job == ljRegistered, c.registered) << c.screen;
+    EXPECT_EQ(t.SentUntil("\r"), "AT+STGR=1,1,0\r") << c.screen;
+    t.Feed("\r\nOK\r\n\r\n+STIN: 99\r\n");
+    EXPECT_EQ(t.SentUntil("\r"), "AT+STGI=0\r") << c.screen;
+    EXPECT_EQ(t.Line().Reply(), rtIdle) << c.screen;
+    EXPECT_TRUE(t.Logged("F021-3:stin 99\r angka: 99")) << c.screen;
+    EXPECT_EQ(t.Line().tWatchDog->Enabled(), !c.registered) << c.screen;
+    t.Feed(kMenuReply);
+    const std::string later = t.SentWithin(3 * 10 * (WatchdogLimitSeconds + 1));
+    EXPECT_EQ(later.find("AT+CFUN=1") == std::string::npos, c.registered) << c.screen << ": " << later;
+  }
+}
