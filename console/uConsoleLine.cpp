@@ -49,21 +49,6 @@ constexpr L::TReplyRoute kReplyRoutes[] = {
     {rtSignal, &L::HandleSignalReply, "HandleSignalReply", false},
 };
 
-// Design-time state of the line's timers: name, interval. All start disabled.
-struct TTimerLayout {
-  TTimer* TConsoleLine::*member;
-  const char* name;
-  int intervalMs;
-};
-constexpr TTimerLayout kTimers[] = {
-    {&L::tOn, "tOn", 2000},           {&L::tDial, "tDial", 10000},
-    {&L::tHangup, "tHangup", 3000},   {&L::tWatchDog, "tWatchDog", 1000},
-    {&L::tTimeOut, "tTimeOut", 1000}, {&L::tMatikan, "tMatikan", 10000},
-    {&L::tDelay, "tDelay", 1000},
-    {&L::tBringUpRetry, "tBringUpRetry", L::BringUpRetryPauseMs},
-    {&L::tBringUpGuard, "tBringUpGuard", L::BringUpAnswerLimitMs},
-};
-
 }  // namespace
 
 const TLineVariant& LineVariant(int lineNumber) {
@@ -142,18 +127,32 @@ void TConsoleLine::CreatePort() {
 }
 
 void TConsoleLine::CreateTimers() {
+  // Design-time state of the line's timers: name, interval, tick handler.
+  // All start disabled.
+  struct TTimerLayout {
+    TTimer* TConsoleLine::*member;
+    const char* name;
+    int intervalMs;
+    void (TConsoleLine::*tick)();
+  };
+  static constexpr TTimerLayout kTimers[] = {
+      {&L::tOn, "tOn", 2000, &L::tOnTimer},
+      {&L::tDial, "tDial", 10000, &L::tDialTimer},
+      {&L::tHangup, "tHangup", 3000, &L::tHangupTimer},
+      {&L::tWatchDog, "tWatchDog", 1000, &L::tWatchDogTimer},
+      {&L::tTimeOut, "tTimeOut", 1000, &L::tTimeOutTimer},
+      {&L::tMatikan, "tMatikan", 10000, &L::tMatikanTimer},
+      {&L::tDelay, "tDelay", 1000, &L::tDelayTimer},
+      {&L::tBringUpRetry, "tBringUpRetry", BringUpRetryPauseMs, &L::tBringUpRetryTimer},
+      {&L::tBringUpGuard, "tBringUpGuard", BringUpAnswerLimitMs, &L::tBringUpGuardTimer},
+      {&L::tStkRetry, "tStkRetry", StkRetryPauseMs, &L::tStkRetryTimer},
+      {&L::tSmsRetry_, "tSmsRetry", SmsAfterResetMs, &L::tSmsRetryTimer},
+  };
   for (const TTimerLayout& t : kTimers) {
-    this->*(t.member) = new TTimer(this, QStringLiteral("%1_%2").arg(QLatin1String(t.name)).arg(number_), t.intervalMs);
+    TTimer* timer = new TTimer(this, QStringLiteral("%1_%2").arg(QLatin1String(t.name)).arg(number_), t.intervalMs);
+    timer->OnTimer = [this, tick = t.tick] { (this->*tick)(); };
+    this->*(t.member) = timer;
   }
-  tOn->OnTimer = [this] { tOnTimer(); };
-  tDial->OnTimer = [this] { tDialTimer(); };
-  tHangup->OnTimer = [this] { tHangupTimer(); };
-  tWatchDog->OnTimer = [this] { tWatchDogTimer(); };
-  tTimeOut->OnTimer = [this] { tTimeOutTimer(); };
-  tMatikan->OnTimer = [this] { tMatikanTimer(); };
-  tDelay->OnTimer = [this] { tDelayTimer(); };
-  tBringUpRetry->OnTimer = [this] { tBringUpRetryTimer(); };
-  tBringUpGuard->OnTimer = [this] { tBringUpGuardTimer(); };
 }
 
 void TConsoleLine::CreateMenus() {

@@ -68,6 +68,7 @@ class TConsoleLine : public QObject {
   int Number() const { return number_; }
   const TLineVariant& Variant() const { return variant_; }
   std::uint8_t& Reply() { return ReplyType[number_ - 1]; }
+  std::uint8_t Reply() const { return ReplyType[number_ - 1]; }
 
   // Observes every chunk the dispatch takes (handler name, or nullptr when
   // dropped). For diagnostics and tests; empty by default.
@@ -170,7 +171,7 @@ class TConsoleLine : public QObject {
   bool SendStkResponse(const std::string& Args);
   bool SendStkInputData();
   void DropPendingStk(std::string_view why);
-  TTimer* tStkRetry = nullptr;  // one-shot pause of the error retries, made at first use
+  TTimer* tStkRetry = nullptr;  // one-shot pause of the error retries
 
  private:
   void StkMenuBranch(bool selectionList);
@@ -344,6 +345,9 @@ class TConsoleLine : public QObject {
   std::string SmsText();
   bool callQuestionOpen_ = false;
   std::int32_t ussdShortCount_ = 0;
+  // How long an SMS waits behind a modem reset before it is sent again: the
+  // modem restarts meanwhile and would swallow a command sent at once.
+  static constexpr int SmsAfterResetMs = 5000;
   TTimer* tSmsRetry_ = nullptr;  // paces an SMS resent after a modem reset
 };
 

@@ -224,7 +224,7 @@ void TConsoleLine::HandleImsiReply(const std::string& Chunk) {
 // Retries and the answer guard.
 
 bool TConsoleLine::Retrying(TReplyType reply) const {
-  return tBringUpRetry->Enabled() && BringUp.retryReply == reply && ReplyType[number_ - 1] == reply;
+  return tBringUpRetry->Enabled() && BringUp.retryReply == reply && Reply() == reply;
 }
 
 void TConsoleLine::CommandAnswered(TReplyType reply) {

@@ -67,7 +67,7 @@ void TConsoleLine::HandleIdle(const std::string& Chunk) {
 }
 
 bool TConsoleLine::LineIdleAfterChain() const {
-  return Data.Job == ljIdle || (Data.Job == ljStart && ReplyType[number_ - 1] == rtIdle && !tOn->Enabled());
+  return Data.Job == ljIdle || (Data.Job == ljStart && Reply() == rtIdle && !tOn->Enabled());
 }
 
 void TConsoleLine::ParseWind(int windValue) {

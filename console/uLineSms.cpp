@@ -18,10 +18,6 @@ namespace {
 constexpr char kCtrlZ = '\x1A';
 constexpr char kEsc = '\x1B';
 
-// How long an SMS waits behind a modem reset before it is sent again: the
-// modem restarts meanwhile and would swallow a command sent at once.
-constexpr int kSmsAfterResetMs = 5000;
-
 // A balance answer shorter than this holds no message (a line end,
 // "+CUSD:", a blank, the status digit and a line end are 12).
 constexpr std::size_t kShortestBalanceAnswer = 14;
@@ -34,7 +30,7 @@ constexpr std::size_t kShortestBalanceAnswer = 14;
 void TConsoleLine::SendSmsHeader(const std::string& number) {
   const std::string command = "AT+CMGS=\"" + number + "\"\r";
   if (!comVorel->Open()) return;
-  if (tSmsRetry_) tSmsRetry_->SetEnabled(false);
+  tSmsRetry_->SetEnabled(false);
   if (!NumberUsable(number, "F008 : ")) {
     StartNextStep(Data.Job == ljSms1 ? TNextStep::Sms2 : TNextStep::CekPulsa, ljIdle);
     return;
@@ -106,10 +102,6 @@ void TConsoleLine::CountSmsError() {
   if (Data.SmsErrorCount > Form.Card.maxgagal) {
     Data.SmsErrorCount = 0;
     SendModemReset();
-    if (!tSmsRetry_) {
-      tSmsRetry_ = new TTimer(this, QStringLiteral("tSmsRetry_%1").arg(Number()), kSmsAfterResetMs);
-      tSmsRetry_->OnTimer = [this] { tSmsRetryTimer(); };
-    }
     tSmsRetry_->SetEnabled(true);
     return;
   }
@@ -178,9 +170,8 @@ void TConsoleLine::HandleUssdReply(const std::string& Chunk) {
 void TConsoleLine::ParseCusd(const std::string& Text) {
   // Text may be RxBuffer itself: everything needed is taken before the
   // buffer changes.
-  if (Text.find("+CUSD:") == std::string::npos) return;
   const at::TUssdReport report = at::FindUssdReport(Text);
-  if (!report.complete) return;  // the rest of the report is on its way
+  if (!report.complete) return;  // no report yet, or the rest of it is on its way
   const std::string answer = Text.substr(report.begin, report.end - report.begin);
   const std::string rest = Text.substr(report.end);
   AddFuncLog("F031:" + Text);

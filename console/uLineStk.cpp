@@ -154,9 +154,9 @@ bool TConsoleLine::SendStkInputData() {
 }
 
 void TConsoleLine::DropPendingStk(std::string_view why) {
-  const bool pending = tDelay->Enabled() || (tStkRetry && tStkRetry->Enabled());
+  const bool pending = tDelay->Enabled() || tStkRetry->Enabled();
   tDelay->SetEnabled(false);
-  if (tStkRetry) tStkRetry->SetEnabled(false);
+  tStkRetry->SetEnabled(false);
   if (pending && !why.empty()) AddFuncLog("F012-2 : " + std::string(why) + ", queued toolkit step dropped");
 }
 
@@ -447,10 +447,6 @@ void TConsoleLine::StkErrorLadder() {
 }
 
 void TConsoleLine::ScheduleStkRetry(const std::string& code) {
-  if (!tStkRetry) {
-    tStkRetry = new TTimer(this, QStringLiteral("tStkRetry_%1").arg(number_), StkRetryPauseMs);
-    tStkRetry->OnTimer = [this] { tStkRetryTimer(); };
-  }
   stkRetryCode_ = code;
   stkRetryJob_ = Data.Job;
   tStkRetry->SetEnabled(true);

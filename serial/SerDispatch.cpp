@@ -265,7 +265,7 @@ int32_t TBaseDispatcher::TakeChar(uint8_t& c, bool mayReadAhead) {
     c = inRing_[inTail_];
     ConsumeInput(1);
   }
-  if (trace_.On()) TraceByte('R', c);
+  if (trace_.On()) TraceBytes('R', &c, 1);
   return 0;
 }
 
@@ -389,8 +389,7 @@ int32_t TBaseDispatcher::QueueBlock(const void* block, uint32_t len) {
     outputSentFlag_ = true;
   }
   LogEntry(1, 2, len, static_cast<const uint8_t*>(block), len);
-  if (trace_.On())
-    for (uint32_t i = 0; i < len; ++i) TraceByte('T', static_cast<const uint8_t*>(block)[i]);
+  if (trace_.On()) TraceBytes('T', static_cast<const uint8_t*>(block), len);
   return 0;
 }
 
@@ -428,7 +427,9 @@ void TBaseDispatcher::DiscardOutRing() {
 // ---------------------------------------------------------------------------
 // Trace and log recording points
 
-void TBaseDispatcher::TraceByte(char kind, uint8_t value) { trace_.Add(kind, value); }
+void TBaseDispatcher::TraceBytes(char kind, const uint8_t* values, uint32_t count) {
+  trace_.AddBlock(kind, values, count);
+}
 
 void TBaseDispatcher::LogEntry(uint8_t kind, uint8_t subKind, uint32_t data, const uint8_t* extra,
                                uint32_t length) {

@@ -406,7 +406,7 @@ class TBaseDispatcher {
   void RoomMade(bool wasFull);
   // Recording points of the trace and the dispatch log. They record nothing
   // until a port switches tracing or logging on.
-  void TraceByte(char kind, uint8_t value);
+  void TraceBytes(char kind, const uint8_t* values, uint32_t count);
   void LogEntry(uint8_t kind, uint8_t subKind, uint32_t data, const uint8_t* extra,
                 uint32_t length);
 

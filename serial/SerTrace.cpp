@@ -111,16 +111,20 @@ bool TTraceRing::HasBuffer() {
   return hasBuffer_;
 }
 
-void TTraceRing::Add(char kind, uint8_t value) {
-  if (!On()) return;
+void TTraceRing::Add(char kind, uint8_t value) { AddBlock(kind, &value, 1); }
+
+void TTraceRing::AddBlock(char kind, const uint8_t* values, uint32_t count) {
+  if (!On() || count == 0) return;
   std::lock_guard lock(lock_);
   // A dump or a stop may have freed the buffer since the check above; a
   // ring of no entries has nowhere to put one.
   if (!on_ || !hasBuffer_ || buffer_.empty()) return;
-  buffer_[index_] = TTraceEntry{kind, value};
-  if (++index_ == buffer_.size()) {
-    index_ = 0;
-    wrapped_ = true;
+  for (uint32_t i = 0; i < count; ++i) {
+    buffer_[index_] = TTraceEntry{kind, values[i]};
+    if (++index_ == buffer_.size()) {
+      index_ = 0;
+      wrapped_ = true;
+    }
   }
 }
 

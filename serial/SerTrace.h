@@ -6,10 +6,10 @@
 //
 // What a caller may rely on:
 //  - Every operation takes the lock given at construction (the dispatcher's
-//    GeneralLock) and releases it on every path. Add may be called from any
-//    thread; its check of On() outside the lock is only a shortcut, the
-//    buffer is looked at again under the lock (a dump may just have freed
-//    it).
+//    GeneralLock) and releases it on every path. Add and AddBlock may be
+//    called from any thread; their check of On() outside the lock is only a
+//    shortcut, the buffer is looked at again under the lock (a dump may just
+//    have freed it). A block goes in whole, with no dump in its middle.
 //  - Start allocates (no buffer while stopped); Pause/Resume only switch
 //    recording; Clear empties; a dump writes and stops (frees); Stop frees.
 //    The ring's owner frees it when it goes.
@@ -48,6 +48,8 @@ class TTraceRing {
   // Switches recording on again, only while a buffer exists.
   void Resume();
   void Add(char kind, uint8_t value);
+  // The bytes of one block, in order, under one taking of the lock.
+  void AddBlock(char kind, const uint8_t* values, uint32_t count);
   int32_t Dump(const std::string& file, bool hex, bool allHex) { return Write(file, false, hex, allHex); }
   int32_t Append(const std::string& file, bool hex, bool allHex) { return Write(file, true, hex, allHex); }
 

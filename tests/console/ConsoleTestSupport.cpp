@@ -22,12 +22,11 @@ void TFakeModemEnd::Write(const std::string& bytes) {
 std::string TFakeModemEnd::ReadAvailable() { return master_.ReadAvailable(); }
 
 TConsoleFolder::TConsoleFolder() {
-  if (!program_.isValid() || !com_.isValid()) throw std::runtime_error("no temporary folder");
-  setenv("CORVANE_COM_DIR", com_.path().toStdString().c_str(), 1);
+  if (!program_.isValid()) throw std::runtime_error("no temporary folder");
 }
 
 std::string TConsoleFolder::Dir() const { return program_.path().toStdString() + "/"; }
-std::string TConsoleFolder::ComDir() const { return com_.path().toStdString(); }
+std::string TConsoleFolder::ComDir() const { return com_.Path(); }
 
 void TConsoleFolder::WriteFile(const std::string& name, const std::string& bytes) const {
   testsupport::WriteFile(Dir() + name, bytes);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "ComDir.h"
 #include "EventWait.h"
 #include "PtyMaster.h"
 #include "Recorders.h"
@@ -42,7 +43,7 @@ using TDialogRecorder = testsupport::DialogRecorder;
 using TCentralRecorder = testsupport::CentralRecorder;
 
 // A folder for the INI files and one for the COM links, both temporary;
-// CORVANE_COM_DIR points at the second.
+// CORVANE_COM_DIR points at the second while the object lives.
 class TConsoleFolder {
  public:
   TConsoleFolder();
@@ -55,7 +56,7 @@ class TConsoleFolder {
 
  private:
   QTemporaryDir program_;
-  QTemporaryDir com_;
+  testsupport::ComDir com_{"corvane-console-com"};
   std::map<int, std::unique_ptr<TFakeModemEnd>> modems_;
 };
 

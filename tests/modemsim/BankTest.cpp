@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "ComDir.h"
 #include "ControlChannel.h"
 #include "SimFixture.h"
 #include "Subprocess.h"
@@ -51,13 +52,11 @@ TEST(Bank, LinksComNumbersToItsLinesAndRemovesThemAtTheEnd) {
 }
 
 TEST(Bank, TakesItsComDirectoryFromTheEnvironment) {
-  TempDir dir;
-  ::setenv("CORVANE_COM_DIR", dir.Path().c_str(), 1);
+  corvane::testsupport::ComDir dir("modemsim");
   {
     modemsim::ModemBank bank(modemsim::BankOptions{});
-    EXPECT_EQ(bank.At(0).ComPath(), dir.File("COM1"));
+    EXPECT_EQ(bank.At(0).ComPath(), dir.LinkPath(1));
   }
-  ::unsetenv("CORVANE_COM_DIR");
   EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }
 

@@ -4,9 +4,6 @@
 #include <QListWidget>
 #include <QPushButton>
 
-#include <cstdlib>
-#include <stdexcept>
-
 #include "ui_TfzInitModem.h"
 
 namespace prep_test {
@@ -31,12 +28,10 @@ modemsim::FaultRule Fault(const std::vector<std::pair<std::string, std::string>>
 }
 
 PrepBench::PrepBench(int count, int firstCom, const std::string& scenario, int replyTimeOutMs) {
-  if (!comDir.isValid()) throw std::runtime_error("no temporary folder");
-  setenv("CORVANE_COM_DIR", comDir.path().toStdString().c_str(), 1);
   modemsim::BankOptions o;
   o.count = count;
   o.firstCom = firstCom;
-  o.comDir = comDir.path().toStdString();
+  o.comDir = comDir.Path();
   o.scenario = modemsim::Scenario::Parse(scenario);
   bank = std::make_unique<modemsim::ModemBank>(std::move(o));
   window = std::make_unique<corvane::prep::TfzInitModem>(

@@ -5,7 +5,6 @@
 // the operator's dialogs and the central exception handler, and waiting on
 // the event loop.
 #include <QString>
-#include <QTemporaryDir>
 
 #include <chrono>
 #include <functional>
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ComDir.h"
 #include "EventWait.h"
 #include "ModemBank.h"
 #include "Recorders.h"
@@ -60,7 +60,7 @@ class PrepBench {
   // Waits until the modem at `index` has a host and has finished booting.
   bool WaitModemReady(int index = 0);
 
-  QTemporaryDir comDir;
+  corvane::testsupport::ComDir comDir{"corvane-prep"};
   std::unique_ptr<modemsim::ModemBank> bank;
   std::unique_ptr<corvane::prep::TfzInitModem> window;
   DialogRecorder dialogs;

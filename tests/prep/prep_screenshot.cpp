@@ -6,12 +6,12 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QThread>
 
 #include <cstdio>
 #include <cstdlib>
 
+#include "ComDir.h"
 #include "ModemBank.h"
 #include "TApplication.h"
 #include "ui_TfzInitModem.h"
@@ -34,11 +34,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   TApplication app(argc, argv);
-  QTemporaryDir comDir;
-  setenv("CORVANE_COM_DIR", comDir.path().toStdString().c_str(), 1);
+  corvane::testsupport::ComDir comDir("corvane-prep-shot");
   modemsim::BankOptions o;
   o.firstCom = 5;
-  o.comDir = comDir.path().toStdString();
+  o.comDir = comDir.Path();
   o.scenario = modemsim::Scenario::Parse(
       "[modem]\nrestart_ms = 100\nsim_init_ms = 20\ncard = A\n[card A]\n"
       "[fault cfg]\ncommand = AT+STSF=2\nreply = error\n");

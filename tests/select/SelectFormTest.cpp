@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "ComDir.h"
 #include "PtyMaster.h"
 #include "SerExcept.h"
 #include "SerPort.h"
@@ -32,24 +33,15 @@ namespace fs = std::filesystem;
 // A folder of COM<n> links, set as CORVANE_COM_DIR for the test.
 class ComDir : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() / ("corvane-select-" + std::to_string(::getpid()) + "-" +
-                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    ::setenv("CORVANE_COM_DIR", dir.c_str(), 1);
-  }
   void TearDown() override {
     for (int& fd : held) platform::TtyClose(fd);
     ptys.clear();
-    ::unsetenv("CORVANE_COM_DIR");
-    fs::remove_all(dir);
   }
-  std::string Path(unsigned n) const { return (dir / ("COM" + std::to_string(n))).string(); }
+  std::string Path(unsigned n) const { return com.LinkPath(static_cast<int>(n)); }
   void AddPort(unsigned n) {
     ptys.push_back(std::make_unique<corvane::testsupport::PtyMaster>());
     ASSERT_FALSE(ptys.back()->SlaveName().empty());
-    fs::create_symlink(ptys.back()->SlaveName(), Path(n));
+    ASSERT_TRUE(com.Link(static_cast<int>(n), ptys.back()->SlaveName()));
   }
   // A port another program has open.
   void AddHeldPort(unsigned n) {
@@ -64,7 +56,8 @@ class ComDir : public ::testing::Test {
     return items;
   }
 
-  fs::path dir;
+  corvane::testsupport::ComDir com{"corvane-select"};
+  const fs::path dir{com.Path()};
   std::vector<std::unique_ptr<corvane::testsupport::PtyMaster>> ptys;
   std::vector<int> held;
 };

@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "ComDir.h"
 #include "EventWait.h"
 #include "PtyMaster.h"
 #include "SerDumpFile.h"
@@ -41,8 +42,8 @@ class PortTrace : public tracetest::ScratchDir {
     ScratchDir::SetUp();
     pty = std::make_unique<corvane::testsupport::PtyMaster>();
     ASSERT_TRUE(pty->Ok());
-    fs::create_symlink(pty->SlaveName(), dir / ("COM" + std::to_string(kCom)));
-    ::setenv("CORVANE_COM_DIR", dir.c_str(), 1);
+    com = std::make_unique<corvane::testsupport::ComDir>("corvane-trace-com");
+    ASSERT_TRUE(com->Link(kCom, pty->SlaveName()));
     port = std::make_unique<TComPort>(nullptr);
     port->SetComNumber(kCom);
     port->SetBaud(115200);
@@ -55,7 +56,7 @@ class PortTrace : public tracetest::ScratchDir {
   }
   void TearDown() override {
     port.reset();
-    ::unsetenv("CORVANE_COM_DIR");
+    com.reset();
     pty.reset();
     ScratchDir::TearDown();
   }
@@ -75,6 +76,7 @@ class PortTrace : public tracetest::ScratchDir {
   }
 
   std::unique_ptr<corvane::testsupport::PtyMaster> pty;
+  std::unique_ptr<corvane::testsupport::ComDir> com;
   std::unique_ptr<TComPort> port;
   std::string received;
 };

@@ -62,8 +62,8 @@ Modem& ControlChannel::Target(const std::string& token) {
     if (!m) throw std::invalid_argument("no modem on " + token);
     return *m;
   }
-  const auto n = ParseInt(t);
-  if (!n || *n < 1 || *n > bank_.Count())
+  const auto n = ParseIntIn(t, 1, bank_.Count());
+  if (!n)
     throw std::invalid_argument("no modem '" + token + "' (1.." + std::to_string(bank_.Count()) + ")");
   return bank_.At(static_cast<int>(*n) - 1);
 }

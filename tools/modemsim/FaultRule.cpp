@@ -10,8 +10,8 @@ namespace modemsim {
 namespace {
 
 int ToInt(const std::string& key, const std::string& value, int low) {
-  const auto v = ParseInt(value);
-  if (!v || *v < low || *v > 1000000000)
+  const auto v = ParseIntIn(value, low, 1000000000);
+  if (!v)
     throw ScenarioError("fault key '" + key + "': '" + value + "' is not a number >= " +
                         std::to_string(low));
   return static_cast<int>(*v);

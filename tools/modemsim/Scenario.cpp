@@ -18,8 +18,8 @@ std::string At(const IniEntry& e) { return "line " + std::to_string(e.line) + ":
 }
 
 int IntValue(const IniEntry& e, int low, int high) {
-  const auto v = ParseInt(e.value);
-  if (!v || *v < low || *v > high)
+  const auto v = ParseIntIn(e.value, low, high);
+  if (!v)
     BadValue(e, "expected a number from " + std::to_string(low) + " to " + std::to_string(high));
   return static_cast<int>(*v);
 }

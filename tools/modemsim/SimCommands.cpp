@@ -140,8 +140,8 @@ SimModem::Outcome SimModem::CmdCmee(const AtCommand& c) {
     case AtCommand::Form::Test: Info("+CMEE: (0-1)"); return {};
     case AtCommand::Form::Read: Info("+CMEE: " + std::to_string(cmee_)); return {};
     case AtCommand::Form::Set: {
-      const auto v = ParseInt(c.args);
-      if (!v || *v < 0 || *v > 2) return CmeError(3);
+      const auto v = ParseIntIn(c.args, 0, 2);
+      if (!v) return CmeError(3);
       cmee_ = static_cast<int>(*v);
       return {};
     }
@@ -155,8 +155,8 @@ SimModem::Outcome SimModem::CmdCmgf(const AtCommand& c) {
     case AtCommand::Form::Test: Info("+CMGF: (0-1)"); return {};
     case AtCommand::Form::Read: Info("+CMGF: " + std::to_string(cmgf_)); return {};
     case AtCommand::Form::Set: {
-      const auto v = ParseInt(c.args);
-      if (!v || *v < 0 || *v > 1) return CmeError(3);
+      const auto v = ParseIntIn(c.args, 0, 1);
+      if (!v) return CmeError(3);
       cmgf_ = static_cast<int>(*v);
       return {};
     }
@@ -220,8 +220,8 @@ SimModem::Outcome SimModem::CmdWind(const AtCommand& c) {
     case AtCommand::Form::Test: Info("+WIND: (0-32767)"); return {};
     case AtCommand::Form::Read: Info("+WIND: " + std::to_string(windMask_)); return {};
     case AtCommand::Form::Set: {
-      const auto v = ParseInt(c.args);
-      if (!v || *v < 0 || *v > 32767) return CmeError(3);
+      const auto v = ParseIntIn(c.args, 0, 32767);
+      if (!v) return CmeError(3);
       windMask_ = static_cast<int>(*v);
       return {};
     }
@@ -243,8 +243,8 @@ SimModem::Outcome SimModem::CmdStsf(const AtCommand& c) {
     case AtCommand::Form::Set: break;
   }
   const std::vector<std::string> a = SplitArgs(c.args);
-  const auto mode = ParseInt(a[0]);
-  if (!mode || *mode < 0 || *mode > 2 || a.size() > 4) return CmeError(3);
+  const auto mode = ParseIntIn(a[0], 0, 2);
+  if (!mode || a.size() > 4) return CmeError(3);
   std::string profile = stsfProfile_;
   int timeout = stsfTimeout_, autoResponse = stsfAutoResponse_;
   if (a.size() > 1 && !a[1].empty()) {
@@ -255,13 +255,13 @@ SimModem::Outcome SimModem::CmdStsf(const AtCommand& c) {
       return CmeError(3);
   }
   if (a.size() > 2 && !a[2].empty()) {
-    const auto t = ParseInt(a[2]);
-    if (!t || *t < 1 || *t > 255) return CmeError(3);
+    const auto t = ParseIntIn(a[2], 1, 255);
+    if (!t) return CmeError(3);
     timeout = static_cast<int>(*t);
   }
   if (a.size() > 3 && !a[3].empty()) {
-    const auto r = ParseInt(a[3]);
-    if (!r || *r < 0 || *r > 1) return CmeError(3);
+    const auto r = ParseIntIn(a[3], 0, 1);
+    if (!r) return CmeError(3);
     autoResponse = static_cast<int>(*r);
   }
   // Activation and deactivation take effect at the next AT+CFUN=1.
@@ -343,8 +343,8 @@ SimModem::Outcome SimModem::CmdCmgs(const AtCommand& c) {
     entry_.number = number;
   } else {
     // PDU mode takes a length; the text-mode form is refused.
-    const auto length = ParseInt(a[0]);
-    if (IsQuoted(a[0]) || !length || *length < 1 || *length > 200) return CmsError(304);
+    const auto length = ParseIntIn(a[0], 1, 200);
+    if (IsQuoted(a[0]) || !length) return CmsError(304);
     entry_.kind = Entry::Kind::SmsPdu;
     entry_.pduLength = static_cast<int>(*length);
   }
@@ -360,8 +360,8 @@ SimModem::Outcome SimModem::CmdCusd(const AtCommand& c) {
     case AtCommand::Form::Set: break;
   }
   const std::vector<std::string> a = SplitArgs(c.args);
-  const auto n = ParseInt(a[0]);
-  if (!n || *n < 0 || *n > 2) return CmeError(3);
+  const auto n = ParseIntIn(a[0], 0, 2);
+  if (!n) return CmeError(3);
   if (*n == 2) return {};  // cancel: no session is kept open here
   ussdMode_ = static_cast<int>(*n);
   if (a.size() < 2 || a[1].empty()) return {};
@@ -393,8 +393,8 @@ SimModem::Outcome SimModem::CmdCreg(const AtCommand& c) {
       Info("+CREG: " + std::to_string(cregMode_) + "," + (SimUsable() ? "1" : "0"));
       return {};
     case AtCommand::Form::Set: {
-      const auto v = ParseInt(c.args);
-      if (!v || *v < 0 || *v > 2) return CmeError(3);
+      const auto v = ParseIntIn(c.args, 0, 2);
+      if (!v) return CmeError(3);
       cregMode_ = static_cast<int>(*v);
       return {};
     }

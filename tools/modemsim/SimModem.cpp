@@ -101,10 +101,13 @@ void SimModem::Write(const std::string& bytes) {
   wiring_.write(bytes);
 }
 
-EventLoop::Clock::time_point SimModem::Output(const std::string& bytes, const FaultRule* rule,
-                                              int extraDelayMs) {
-  const auto now = EventLoop::Clock::now();
-  auto t = std::max(now + std::chrono::milliseconds(extraDelayMs), replyCursor_);
+// The shaped chunks of bytes from start on, each at its time: written at
+// once when due by now, otherwise later unless the line was replaced
+// meanwhile. Returns when the last chunk goes out.
+EventLoop::Clock::time_point SimModem::WriteShaped(const std::string& bytes, const FaultRule* rule,
+                                                   EventLoop::Clock::time_point now,
+                                                   EventLoop::Clock::time_point start) {
+  auto t = start;
   const unsigned lineGen = gen_.line;
   for (TimedChunk& chunk : ShapeOutput(bytes, rule)) {
     t += chunk.after;
@@ -116,8 +119,15 @@ EventLoop::Clock::time_point SimModem::Output(const std::string& bytes, const Fa
       });
     }
   }
-  replyCursor_ = t;
   return t;
+}
+
+EventLoop::Clock::time_point SimModem::Output(const std::string& bytes, const FaultRule* rule,
+                                              int extraDelayMs) {
+  const auto now = EventLoop::Clock::now();
+  replyCursor_ = WriteShaped(bytes, rule, now,
+                             std::max(now + std::chrono::milliseconds(extraDelayMs), replyCursor_));
+  return replyCursor_;
 }
 
 void SimModem::Urc(const std::string& framedBytes) {
@@ -125,18 +135,7 @@ void SimModem::Urc(const std::string& framedBytes) {
   std::optional<FaultRule> rule;
   rule.swap(urcRule_);
   const auto now = EventLoop::Clock::now();
-  auto t = now;
-  const unsigned lineGen = gen_.line;
-  for (TimedChunk& chunk : ShapeOutput(framedBytes, rule ? &*rule : nullptr)) {
-    t += chunk.after;
-    if (t <= now) {
-      Write(chunk.bytes);
-    } else {
-      loop_.At(t, [this, lineGen, b = std::move(chunk.bytes)] {
-        if (lineGen == gen_.line) Write(b);
-      });
-    }
-  }
+  WriteShaped(framedBytes, rule ? &*rule : nullptr, now, now);
 }
 
 // Sends a reply, then runs the follow-ups (the card's next step, the reboot,

@@ -110,6 +110,9 @@ class SimModem {
 
   // Output.
   void Write(const std::string& bytes);
+  EventLoop::Clock::time_point WriteShaped(const std::string& bytes, const FaultRule* rule,
+                                           EventLoop::Clock::time_point now,
+                                           EventLoop::Clock::time_point start);
   EventLoop::Clock::time_point Output(const std::string& bytes, const FaultRule* rule,
                                       int extraDelayMs);
   void Urc(const std::string& framedBytes);

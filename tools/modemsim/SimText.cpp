@@ -144,6 +144,12 @@ std::optional<long> ParseInt(std::string_view text) {
   return v;
 }
 
+std::optional<long> ParseIntIn(std::string_view text, long low, long high) {
+  const auto v = ParseInt(text);
+  if (!v || *v < low || *v > high) return std::nullopt;
+  return v;
+}
+
 std::optional<std::string> HexToBytes(std::string_view hex) {
   if (hex.size() % 2 != 0) return std::nullopt;
   std::string out;

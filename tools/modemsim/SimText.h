@@ -36,6 +36,8 @@ bool IsQuoted(std::string_view field);
 // Whole-string decimal integer (leading blanks and sign allowed); nullopt for
 // anything else, including overflow.
 std::optional<long> ParseInt(std::string_view text);
+// ParseInt, and nullopt too when the number lies outside low..high.
+std::optional<long> ParseIntIn(std::string_view text, long low, long high);
 
 // Hex digits to bytes; nullopt on an odd length or a non-hex character.
 std::optional<std::string> HexToBytes(std::string_view hex);

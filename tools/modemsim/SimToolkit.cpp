@@ -179,8 +179,8 @@ SimModem::Outcome SimModem::CmdStgi(const AtCommand& c) {
   }
   if (c.form != AtCommand::Form::Set) return Fail("ERROR");
   if (!stkActive_) return CmeError(4);
-  const auto type = ParseInt(c.args);
-  if (!type || *type < 0 || *type > 11) return CmeError(3);
+  const auto type = ParseIntIn(c.args, 0, 11);
+  if (!type) return CmeError(3);
   if (*type == 0) {
     const StkNode* root = menuReady_ ? Root() : nullptr;
     if (!root) return CmeError(518);

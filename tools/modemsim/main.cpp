@@ -61,8 +61,8 @@ bool ParseArgs(int argc, char** argv, Args& a) {
     auto number = [&](int& out, int low) {
       std::string v;
       if (!value(v)) return false;
-      const auto n = modemsim::ParseInt(v);
-      if (!n || *n < low || *n > 100000) {
+      const auto n = modemsim::ParseIntIn(v, low, 100000);
+      if (!n) {
         std::cerr << "corvane-modemsim: " << arg << " wants a number >= " << low << "\n";
         return false;
       }
