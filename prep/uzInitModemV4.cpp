@@ -111,6 +111,16 @@ constexpr QLabel* UiForm::*kStatusTexts[] = {
     &UiForm::lConfigureSTK, &UiForm::lActivateSTK, &UiForm::lResetModem,
 };
 
+// The buttons that send a command to the modem, top to bottom.
+constexpr QPushButton* UiForm::*kStepButtons[] = {
+    &UiForm::btnCekModem,  &UiForm::btnStatusKartu, &UiForm::btnDeactivate,
+    &UiForm::btnConfigure, &UiForm::btnActivateSTK, &UiForm::btnResetModem,
+};
+
+// An unplugged USB modem or a hung-up line is seen by the port's threads at
+// once; a quarter of a second is soon enough for the operator.
+constexpr int kDeviceWatchMs = 250;
+
 constexpr int kStartPortNumber = 8;
 constexpr int kStartBaudRate = 115200;
 constexpr int kLogLimit = 100;
@@ -128,6 +138,7 @@ void ShowStepStatus(QLabel* status, const char* text, std::uint32_t colour) {
 TfzInitModem::TfzInitModem(TPrepFormOptions options, QWidget* parent)
     : QWidget(parent), ui_(std::make_unique<UiForm>()), replyTimeOutMs_(options.replyTimeOutMs) {
   CreateComponents(options);
+  CreateDeviceWatch();
   FormCreate();
 }
 
@@ -162,6 +173,15 @@ void TfzInitModem::CreateComponents(const TPrepFormOptions& options) {
     adpInstanceControl1->Loaded();
     refused_ = !adpInstanceControl1->Counted();
   }
+}
+
+void TfzInitModem::CreateDeviceWatch() {
+  tDeviceWatch = new QTimer(this);
+  tDeviceWatch->setObjectName(QStringLiteral("tDeviceWatch"));
+  tDeviceWatch->setTimerType(Qt::PreciseTimer);
+  tDeviceWatch->setInterval(kDeviceWatchMs);
+  connect(tDeviceWatch, &QTimer::timeout, this, [this] { RunGuarded([this] { tDeviceWatchTimer(); }); });
+  tDeviceWatch->start();
 }
 
 void TfzInitModem::CreatePort() {
@@ -254,12 +274,13 @@ void TfzInitModem::btnSetPort1Click() {
     comVorel1->SetOpen(false);
     // A command in flight was for the modem just left; its answer can no
     // longer come.
-    if (tReplyTimeOut->isActive()) GoIdle();
+    if (AnswerDue()) GoIdle();
   }
   comVorel1->SetComNumber(static_cast<std::uint16_t>(PortNumber));
   comVorel1->SetBaud(BaudRate);
   comVorel1->SetOpen(true);
-  for (QLabel* UiForm::*status : kStatusTexts) ShowStepStatus((*ui_).*status, "Not OK", clRed);
+  lossShown_ = false;
+  ShowEveryStepFailed();
 }
 
 void TfzInitModem::btnCekModemClick() {
@@ -278,13 +299,21 @@ void TfzInitModem::btnResetModemClick() { SendModemReset(); }
 
 void TfzInitModem::Send(const TCommand& command) {
   if (!comVorel1->Open()) return;
+  // The modem answers in order and its answers carry no name: an answer
+  // still due would be taken for this command's.
+  if (AnswerDue()) return;
+  if (DeviceLost()) {
+    lossShown_ = false;  // pressed: say again why nothing goes out
+    ShowDeviceLost();
+    return;
+  }
   // Sent first: a send that fails leaves the tool as it was.
   comVorel1->SendString(std::string(command.head) + std::string(command.end));
   ReplyType = command.reply;
   if (command.stkSetupStep != 0) StkSetupStep = command.stkSetupStep;
   RxBuffer.clear();
   AddFuncLog(command.logLine);
-  tReplyTimeOut->start(replyTimeOutMs_ > 0 ? replyTimeOutMs_ : command.answerMs);
+  AwaitAnswer(replyTimeOutMs_ > 0 ? replyTimeOutMs_ : command.answerMs);
 }
 
 void TfzInitModem::SendAt() { Send(kAt); }
@@ -318,7 +347,44 @@ void TfzInitModem::DispatchChunk(const std::string& Chunk) {
 void TfzInitModem::GoIdle() {
   RxBuffer.clear();
   ReplyType = rtIdle;
+  EndAwaitingAnswer();
+}
+
+bool TfzInitModem::AnswerDue() const { return tReplyTimeOut->isActive(); }
+
+void TfzInitModem::AwaitAnswer(int ms) {
+  tReplyTimeOut->start(ms);
+  for (QPushButton* UiForm::*b : kStepButtons) ((*ui_).*b)->setEnabled(false);
+}
+
+void TfzInitModem::EndAwaitingAnswer() {
   tReplyTimeOut->stop();
+  for (QPushButton* UiForm::*b : kStepButtons) ((*ui_).*b)->setEnabled(true);
+}
+
+bool TfzInitModem::DeviceLost() {
+  if (!comVorel1->Open()) return false;
+  const serial::TBaseDispatcher* d = comVorel1->Dispatcher();
+  return d && d->DeviceLost();
+}
+
+void TfzInitModem::ShowEveryStepFailed() {
+  for (QLabel* UiForm::*status : kStatusTexts) ShowStepStatus((*ui_).*status, "Not OK", clRed);
+}
+
+void TfzInitModem::ShowDeviceLost() {
+  if (lossShown_) return;
+  lossShown_ = true;
+  // Nothing more will come from the device: a command whose answer was due
+  // is given up, and what the steps set up went with the modem.
+  GoIdle();
+  AddFuncLog("COM" + std::to_string(comVorel1->ComNumber()) +
+             " : device lost (modem unplugged?), plug it in and press Set");
+  ShowEveryStepFailed();
+}
+
+void TfzInitModem::tDeviceWatchTimer() {
+  if (DeviceLost()) ShowDeviceLost();
 }
 
 QLabel* TfzInitModem::StkStepStatus() const {
@@ -331,12 +397,13 @@ void TfzInitModem::HandleAtReply(const std::string& Chunk) {
   switch (ScanFinalResult(RxBuffer)) {
     case TFinalResult::Ok:
       AddFuncLog("OK");
+      EndAwaitingAnswer();
       SendEchoOff();
       break;
     case TFinalResult::Error:
       // Answered, so no time-out; the buffer and the reply type stay until
       // the next command.
-      tReplyTimeOut->stop();
+      EndAwaitingAnswer();
       ShowStepStatus(ui_->lCekModem, "Not OK", clRed);
       break;
     case TFinalResult::None: break;
@@ -411,6 +478,10 @@ void TfzInitModem::HandleIdle(const std::string& Chunk) {
 }
 
 void TfzInitModem::tReplyTimeOutTimer() {
+  if (DeviceLost()) {
+    ShowDeviceLost();
+    return;
+  }
   if (ReplyType == rtStkOn) {
     if (const TStkStep* s = StkStep(StkSetupStep)) {
       AddFuncLog(s->silentLog);
@@ -422,7 +493,10 @@ void TfzInitModem::tReplyTimeOutTimer() {
   for (const TSilence& s : kSilences) {
     if (s.type != ReplyType) continue;
     AddFuncLog(s.log);
-    ShowStepStatus((*ui_).*(s.status), s.statusText, clRed);
+    // No modem answers on the port: the other steps' greens were earned by
+    // a modem that is not there now.
+    if (s.type == rtAt) ShowEveryStepFailed();
+    else ShowStepStatus((*ui_).*(s.status), s.statusText, clRed);
     GoIdle();
     return;
   }

@@ -13,7 +13,15 @@
 //   must then never be shown.
 // - Every handler returns at once; none waits for the modem. A command that
 //   gets no answer within its time-out shows its step as failed, logs it and
-//   frees the port for the next command.
+//   frees the port for the next command; "Cek Modem" without an answer shows
+//   every step as failed (no modem answers on the port).
+// - One command at a time: while an answer is due the six step buttons are
+//   disabled and every sender refuses, so no answer is taken for a later
+//   command's ("Set" stays usable: it leaves the modem).
+// - A lost device (unplugged modem, hung-up line) is noticed within
+//   tDeviceWatch's period, and at any press of a step: the log says so, every
+//   step shows as failed and a command whose answer was due is given up. It
+//   is said once per loss; "Set" reopens the port.
 // - Clicks and the reply time-out catch what they raise and hand it to the
 //   application's central exception handler; the port's notices reach
 //   comVorel1Trigger through the port window, which does the same.
@@ -70,6 +78,7 @@ class TfzInitModem : public QWidget {
   TComPort* comVorel1 = nullptr;
   TadpInstanceControl* adpInstanceControl1 = nullptr;
   QTimer* tReplyTimeOut = nullptr;  // single shot, armed by every sender
+  QTimer* tDeviceWatch = nullptr;   // looks for a lost device while the window lives
 
   // Observes every chunk the dispatch takes (handler name, or nullptr when
   // the chunk is dropped). For diagnostics and tests; empty by default.
@@ -87,6 +96,7 @@ class TfzInitModem : public QWidget {
   void btnKeluarClick();
   void comVorel1Trigger(QObject* CP, std::uint16_t Msg, std::uint16_t TriggerHandle, std::uint16_t Data);
   void tReplyTimeOutTimer();
+  void tDeviceWatchTimer();
   void AddFuncLog(std::string_view text);
 
   // Senders: each does nothing while the port is closed.
@@ -117,13 +127,21 @@ class TfzInitModem : public QWidget {
   void ConnectHandlers();
   void Send(const TCommand& command);
   void DispatchChunk(const std::string& Chunk);
+  void CreateDeviceWatch();
   void GoIdle();
+  bool AnswerDue() const;
+  void AwaitAnswer(int ms);
+  void EndAwaitingAnswer();
+  bool DeviceLost();
+  void ShowDeviceLost();
+  void ShowEveryStepFailed();
   QLabel* StkStepStatus() const;
   bool FormClose();
 
   std::unique_ptr<Ui::TfzInitModem> ui_;
   int replyTimeOutMs_ = 0;
   bool refused_ = false;
+  bool lossShown_ = false;  // the lost device was reported since the port opened
 };
 
 // Shows a step's result in its status text: the text on the colour.

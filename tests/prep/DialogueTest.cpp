@@ -226,6 +226,127 @@ TEST_F(PrepDialogue, SilentModemFreesThePortAfterTheTimeOut) {
   EXPECT_EQ(bench->Log().back(), "STK ON");
 }
 
+// The six step buttons, top to bottom.
+constexpr QPushButton* UiForm::*kStepButtons[] = {
+    &UiForm::btnCekModem,  &UiForm::btnStatusKartu,    &UiForm::btnDeactivate,
+    &UiForm::btnConfigure, &UiForm::btnActivateSTK,    &UiForm::btnResetModem,
+};
+constexpr QLabel* UiForm::*kStatusTexts[] = {
+    &UiForm::lCekModem,     &UiForm::lStatusKartu, &UiForm::lDeactivate,
+    &UiForm::lConfigureSTK, &UiForm::lActivateSTK, &UiForm::lResetModem,
+};
+
+// The reported case: "Activate STK" pressed 0.4 s after "Deactivate STK",
+// while the modem has not yet answered, must not take the first command's
+// "OK" for its own. The second press waits for nothing: it is refused until
+// the answer is in, and then the modem's "ERROR" to "AT+STSF=1" shows red.
+TEST_F(PrepDialogue, AStepPressedWhileAnAnswerIsDueIsNotCreditedWithIt) {
+  Open();
+  M().AddFault(Fault({{"command", "AT+STSF=0"}, {"times", "1"}, {"delay_ms", "800"}}));
+  M().AddFault(Fault({{"command", "AT+STSF=1"}, {"reply", "error"}}));
+  const std::size_t from = M().Transcript().HostSize();
+  F().btnDeactivate->click();
+  Pump(400);
+  F().btnActivateSTK->click();
+  ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(F().lDeactivate, "OK", clLime); }));
+  Pump(300);
+  EXPECT_EQ(bench->HostSince(from), "AT+STSF=0\r") << "nothing else went out while the answer was due";
+  EXPECT_TRUE(ShowsStatus(F().lActivateSTK, "Not OK", clRed)) << "as \"Set\" left it";
+  F().btnActivateSTK->click();
+  ASSERT_TRUE(bench->WaitLog("STK ON: Error"));
+  EXPECT_TRUE(ShowsStatus(F().lActivateSTK, "NOT OK", clRed));
+  EXPECT_TRUE(ShowsStatus(F().lDeactivate, "OK", clLime));
+  EXPECT_EQ(bench->HostSince(from), "AT+STSF=0\rAT+STSF=1\r");
+}
+
+// Whichever step is waiting for its answer, every step button is disabled
+// ("Set" is not: it leaves the modem) and comes back once the answer is in.
+TEST_F(PrepDialogue, EveryStepButtonWaitsWhileAnAnswerIsDue) {
+  struct Row {
+    QPushButton* UiForm::*button;
+    const char* command;
+    QLabel* UiForm::*status;
+    const char* sent;  // all that goes out, the other presses included
+  };
+  const Row rows[] = {
+      {&UiForm::btnCekModem, "AT", &UiForm::lCekModem, "AT\r\nATE0\r\n"},
+      {&UiForm::btnStatusKartu, "AT+WIND", &UiForm::lStatusKartu, "AT+WIND=1\r"},
+      {&UiForm::btnDeactivate, "AT+STSF=0", &UiForm::lDeactivate, "AT+STSF=0\r"},
+      {&UiForm::btnConfigure, "AT+STSF=2", &UiForm::lConfigureSTK, "AT+STSF=2,\"5FFFFFFF7F\",5,0\r"},
+      {&UiForm::btnActivateSTK, "AT+STSF=1", &UiForm::lActivateSTK, "AT+STSF=1\r"},
+      {&UiForm::btnResetModem, "AT+CFUN", &UiForm::lResetModem, "AT+CFUN=1\r"},
+  };
+  Open();
+  for (const Row& r : rows) {
+    M().ClearFaults();
+    M().AddFault(Fault({{"command", r.command}, {"times", "1"}, {"delay_ms", "500"}}));
+    const std::size_t from = M().Transcript().HostSize();
+    (F().*r.button)->click();
+    for (QPushButton* UiForm::*b : kStepButtons) {
+      EXPECT_FALSE((F().*b)->isEnabled()) << r.command << " / " << (F().*b)->objectName().toStdString();
+      (F().*b)->click();
+    }
+    EXPECT_TRUE(F().btnSetPort1->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(F().*r.status, "OK", clLime); })) << r.command;
+    Pump(100);
+    EXPECT_EQ(bench->HostSince(from), r.sent) << r.command;
+    for (QPushButton* UiForm::*b : kStepButtons) EXPECT_TRUE((F().*b)->isEnabled()) << r.command;
+    EXPECT_TRUE(M().WaitFor([](const ModemStatus& s) { return !s.booting; }, 5000ms));
+  }
+}
+
+// An unplugged modem: a step pressed after the device went away, or one
+// whose answer was due when it did, says so at once, and every status turns
+// red, since what the steps set up belongs to a modem that is no longer
+// there. Plugged back in, "Set" and "Cek Modem" work again.
+TEST_F(PrepDialogue, ALostDeviceTurnsEveryStepRedAndSaysWhy) {
+  struct Row {
+    const char* name;
+    bool lostBeforeThePress;
+  };
+  for (const Row& r : {Row{"before the press", true}, Row{"while the answer is due", false}}) {
+    Open();
+    F().btnCekModem->click();
+    ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(F().lCekModem, "OK", clLime); })) << r.name;
+    for (QLabel* UiForm::*s : kStatusTexts) ShowStepStatus(F().*s, "OK", clLime);
+    if (r.lostBeforeThePress) {
+      M().HangUp();
+      Pump(300);
+      F().btnCekModem->click();
+    } else {
+      M().AddFault(Fault({{"command", "AT+STSF"}, {"delay_ms", "3000"}}));
+      F().btnActivateSTK->click();
+      M().HangUp();
+    }
+    // Well before the ten seconds a silent modem is given.
+    ASSERT_TRUE(bench->WaitLog("COM5 : device lost (modem unplugged?), plug it in and press Set", 4000)) << r.name;
+    for (QLabel* UiForm::*s : kStatusTexts)
+      EXPECT_TRUE(ShowsStatus(F().*s, "Not OK", clRed)) << r.name << " / " << (F().*s)->objectName().toStdString();
+    EXPECT_EQ(ReplyType, rtIdle) << r.name;
+    for (QPushButton* UiForm::*b : kStepButtons) EXPECT_TRUE((F().*b)->isEnabled()) << r.name;
+
+    M().ClearFaults();
+    M().Reconnect();
+    bench->SetPort("5");
+    ASSERT_TRUE(bench->WaitModemReady()) << r.name;
+    F().btnCekModem->click();
+    ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(F().lCekModem, "OK", clLime); })) << r.name;
+    bench.reset();
+  }
+}
+
+// "Cek Modem" that gets no answer: no modem answers on this port, so the
+// greens the other steps showed no longer hold either.
+TEST_F(PrepDialogue, CekModemWithoutAnAnswerTurnsEveryStepRed) {
+  Open(Scenario(), 300);
+  for (QLabel* UiForm::*s : kStatusTexts) ShowStepStatus(F().*s, "OK", clLime);
+  M().SetSilent(true);
+  F().btnCekModem->click();
+  ASSERT_TRUE(bench->WaitLog("AT : no answer"));
+  for (QLabel* UiForm::*s : kStatusTexts)
+    EXPECT_TRUE(ShowsStatus(F().*s, "Not OK", clRed)) << (F().*s)->objectName().toStdString();
+}
+
 // "Set" on an open port closes it and opens the new number at the new speed;
 // afterwards every status reads "Not OK" on red.
 TEST(PrepSet, ReopensOnTheNewPortAndResetsTheStatusTexts) {
