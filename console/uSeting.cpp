@@ -41,17 +41,54 @@ bool TDigitKeyFilter::eventFilter(QObject* watched, QEvent* event) {
   return QObject::eventFilter(watched, event);
 }
 
+// --- typing limits ---
+
+int TTypedLengthLimit::LimitOf(const QLineEdit* edit) {
+  bool ok = false;
+  const int limit = edit->property("typedMaxLength").toInt(&ok);
+  return ok && limit > 0 ? limit : 0;
+}
+
+namespace {
+
+// Characters that typing would add to the edit's text.
+int TypedLength(const QString& text) {
+  int n = 0;
+  for (QChar c : text)
+    if (c.unicode() >= 0x20 && c.unicode() != 0x7F) ++n;
+  return n;
+}
+
+}  // namespace
+
+bool TTypedLengthLimit::eventFilter(QObject* watched, QEvent* event) {
+  auto* edit = qobject_cast<QLineEdit*>(watched);
+  const int limit = edit ? LimitOf(edit) : 0;
+  if (limit == 0) return QObject::eventFilter(watched, event);
+  int added = 0;
+  if (event->type() == QEvent::KeyPress) added = TypedLength(static_cast<QKeyEvent*>(event)->text());
+  else if (event->type() == QEvent::InputMethod)
+    added = TypedLength(static_cast<QInputMethodEvent*>(event)->commitString());
+  if (added == 0) return QObject::eventFilter(watched, event);
+  const qsizetype kept = edit->text().size() - edit->selectedText().size();
+  return kept + added > limit;
+}
+
 // --- the dialog ---
 
 TfSeting::TfSeting(QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::TfSeting>()), digitKeys_(new TDigitKeyFilter(this)) {
+    : QDialog(parent), ui_(std::make_unique<Ui::TfSeting>()),
+      digitKeys_(new TDigitKeyFilter(this)),
+      typedLength_(new TTypedLengthLimit(this)) {
   ui_->setupUi(this);
   // A dialog frame: fixed size, no help button.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setFixedSize(size());
-  for (const TField& f : Fields())
+  for (const TField& f : Fields()) {
     if (f.digitsOnly) f.edit->installEventFilter(digitKeys_);
+    if (TTypedLengthLimit::LimitOf(f.edit) > 0) f.edit->installEventFilter(typedLength_);
+  }
   connect(ui_->btnOk, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnOkClick(); }); });
   connect(ui_->btnCancel, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnCancelClick(); }); });
   firstShow_ = true;
@@ -151,6 +188,8 @@ QString InputBox(QWidget* parent, const QString& caption, const QString& prompt,
 
 TNewCardName JudgeNewCardName(const QString& name, const QStringList& listed) {
   if (name.isEmpty()) return TNewCardName::Empty;
+  if (name.trimmed().isEmpty()) return TNewCardName::Blank;
+  if (name.size() > MaxCardNameLength) return TNewCardName::TooLong;
   const std::string bytes = ToAnsi(name);
   if (!CardNameUsable(bytes)) return TNewCardName::NotAFileName;
   if (name.contains(QLatin1Char(';')) || FromAnsi(bytes) != name) return TNewCardName::NotListable;
@@ -175,6 +214,11 @@ QString NewCardNameMessage(TNewCardName verdict, const QString& name) {
     case TNewCardName::NotListable:
       why = QStringLiteral("The card type name \"%1\" cannot be kept in the card list (no \";\" and only "
                            "Latin-1 characters)");
+      break;
+    case TNewCardName::Blank: why = QStringLiteral("The card type name \"%1\" holds only blanks"); break;
+    case TNewCardName::TooLong:
+      why = QStringLiteral("The card type name \"%1\" is longer than ") + QString::number(MaxCardNameLength) +
+            QStringLiteral(" characters");
       break;
     case TNewCardName::AlreadyListed: why = QStringLiteral("The card type \"%1\" is already in the list"); break;
     case TNewCardName::ListFull: why = QStringLiteral("The card list has no room for \"%1\""); break;

@@ -19,6 +19,11 @@
 // - Digit-only edits (TDigitKeyFilter) drop every typed printable character
 //   but "0" to "9"; backspace, editing and navigation keys pass, and text
 //   pasted or set by code is not filtered.
+// - The short edits (the form gives them the dynamic property
+//   "typedMaxLength") limit only what the operator types: a typed character
+//   that would make the text longer than the limit is dropped. Text set by
+//   code or pasted is never cut, so a stored value that is longer than the
+//   limit is shown whole and comes back unchanged unless the operator edits it.
 #include <QDialog>
 #include <QObject>
 #include <QString>
@@ -49,6 +54,20 @@ class TDigitKeyFilter : public QObject {
   using QObject::QObject;
   // Backspace (8) and "0" to "9" pass; every other typed character is dropped.
   static bool KeyPasses(QChar typed);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+// The typing limit of the short edits, read from the edit's "typedMaxLength"
+// property. The edit's own maxLength would also cut text set by code, and so
+// shorten stored values the operator never touched.
+class TTypedLengthLimit : public QObject {
+  Q_OBJECT
+ public:
+  using QObject::QObject;
+  // The edit's typing limit; 0 when it has none.
+  static int LimitOf(const QLineEdit* edit);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -88,6 +107,7 @@ class TfSeting : public QDialog {
 
   std::unique_ptr<Ui::TfSeting> ui_;
   TDigitKeyFilter* digitKeys_;
+  TTypedLengthLimit* typedLength_;
   bool firstShow_ = false;
 };
 
@@ -101,12 +121,19 @@ using TInputBoxHook =
     std::function<std::optional<QString>(const QString& caption, const QString& prompt, const QString& defaultText)>;
 void SetInputBoxHook(TInputBoxHook hook);
 
+// The longest name a new card type may have. With the "corvane_v4_" prefix,
+// ".ini" and the temporary name a save writes first, its file name stays far
+// below the 255 bytes a file system allows.
+inline constexpr int MaxCardNameLength = 64;
+
 // Whether a name typed for a new card type may join the card list. The name
 // becomes part of a file name and is kept in the main file's ";"-separated
 // list, so it must survive both.
 enum class TNewCardName {
   Usable,
   Empty,          // also what Cancel gives: refused without a word
+  Blank,          // nothing but blanks: no name the operator could pick out
+  TooLong,        // more than MaxCardNameLength characters
   NotAFileName,   // path separator, "..", control character
   NotListable,    // ";" or a character the 8-bit files cannot hold
   AlreadyListed,  // the same name (ignoring case: one file on the old system)

@@ -186,8 +186,16 @@ TEST(SettingsDialog, FormAsLaidOut) {
     EXPECT_EQ(e->parentWidget() == group, i >= 8) << row.edit;
   }
   for (const char* row : {"1.", "2.", "3.", "4.", "5.", "6.", "7", "8."}) EXPECT_TRUE(captions.count(row)) << row;
-  EXPECT_EQ(d.Form().eNomorKonfirmasiReset->maxLength(), 1);
-  for (int k = 1; k <= 7; ++k) EXPECT_EQ(EditOf(d, QStringLiteral("eJawabKataKunciMenu%1").arg(k))->maxLength(), 2);
+  // The short edits limit typing only; no edit cuts what it is given.
+  EXPECT_EQ(TTypedLengthLimit::LimitOf(d.Form().eNomorKonfirmasiReset), 1);
+  for (int k = 1; k <= 7; ++k)
+    EXPECT_EQ(TTypedLengthLimit::LimitOf(EditOf(d, QStringLiteral("eJawabKataKunciMenu%1").arg(k))), 2);
+  int limited = 0;
+  for (auto* e : d.findChildren<QLineEdit*>()) {
+    EXPECT_EQ(e->maxLength(), 32767) << e->objectName().toStdString();
+    limited += TTypedLengthLimit::LimitOf(e) > 0;
+  }
+  EXPECT_EQ(limited, 8);
   EXPECT_EQ(d.Form().eTimeOut->text(), "40");
 }
 
@@ -251,11 +259,12 @@ TEST(SettingsDialog, DigitEditsDropTypedNonDigitsAndFreeEditsKeepThem) {
   for (const TEditRow& row : EditRows()) {
     QLineEdit* e = EditOf(d, row.edit);
     e->clear();
-    e->setMaxLength(32767);
     TypeText(e, "1a-2 x3");
-    EXPECT_EQ(e->text(), row.digitsOnly ? "123" : "1a-2 x3") << row.edit;
+    const int limit = TTypedLengthLimit::LimitOf(e);
+    const QString kept = row.digitsOnly ? QStringLiteral("123") : QStringLiteral("1a-2 x3");
+    EXPECT_EQ(e->text(), limit ? kept.left(limit) : kept) << row.edit;
     Type(e, Qt::Key_Backspace, QStringLiteral("\b"));
-    EXPECT_EQ(e->text(), row.digitsOnly ? "12" : "1a-2 x") << row.edit;
+    EXPECT_EQ(e->text(), limit ? kept.left(limit - 1) : kept.chopped(1)) << row.edit;
   }
   // Pasted text and text set by code are not judged.
   QApplication::clipboard()->setText(QStringLiteral("08-12 a"));
@@ -292,8 +301,8 @@ TEST(SettingsDialog, FirstShowFillsEveryEditAndOkReadsEveryEditBack) {
   std::map<std::string, std::string> typed;
   for (const TEditRow& row : EditRows()) {
     QLineEdit* e = EditOf(d, row.edit);
-    const std::string text = row.digitsOnly       ? std::to_string(i % 9 + 1)
-                             : e->maxLength() < 3 ? std::to_string(i + 10)
+    const std::string text = row.digitsOnly                            ? std::to_string(i % 9 + 1)
+                             : TTypedLengthLimit::LimitOf(e) == 2 ? std::to_string(i + 10)
                                                   : std::string(row.key).substr(0, 2) + "+" + std::to_string(i);
     e->setText(QString::fromStdString(text));
     typed[row.key] = text;
@@ -357,6 +366,88 @@ TEST(SettingsDialog, ANumberThatDoesNotConvertKeepsTheDialogOpenWithWhatWasReadS
     EXPECT_NE(ValueOf(d.Values, r.keyAfter), "9") << r.edit;
     d.hide();
   }
+}
+
+// A stored value longer than an edit lets the operator type is shown whole
+// and comes back unchanged from an OK that touched nothing, in every edit.
+TEST(SettingsDialog, OkWithoutTouchingAnythingKeepsEveryStoredValueWhole) {
+  TfSeting d;
+  std::map<std::string, std::string> stored;
+  for (const TCardKey& k : CardKeys(d.Values)) {
+    if (k.key == "maxgagal") continue;
+    if (auto* s = std::get_if<std::string*>(&k.field)) {
+      // Digits throughout, so the digit-only edits hold them as well.
+      std::string text;
+      for (int i = 0; i < 120; ++i) text += char('1' + i % 9);
+      **s = text;
+    } else {
+      *std::get<std::int32_t*>(k.field) = 123456789;
+    }
+    stored[k.key] = ValueOf(d.Values, k.key);
+  }
+  d.Values.nomorkonfirmasireset = 12;
+  d.Values.jawabanmenu[0] = "123";
+  stored["nomorkonfirmasireset"] = "12";
+  stored["jawabanmenu1"] = "123";
+  d.show();
+  for (const TEditRow& row : EditRows())
+    EXPECT_EQ(EditOf(d, row.edit)->text().toStdString(), stored.at(row.key)) << row.edit << ": shown whole";
+  d.Form().btnOk->click();
+  ASSERT_EQ(d.result(), QDialog::Accepted);
+  for (const auto& [key, value] : stored) EXPECT_EQ(ValueOf(d.Values, key), value) << key;
+}
+
+// The short edits limit what the operator types, nothing else: typing stops
+// at the limit, a longer stored value takes no more typed characters but can
+// be shortened, and a selection typed over is replaced.
+TEST(SettingsDialog, LengthLimitsActOnTypingOnly) {
+  struct Row {
+    QString edit;
+    int limit;
+  };
+  std::vector<Row> rows = {{QStringLiteral("eNomorKonfirmasiReset"), 1}};
+  for (int k = 1; k <= 7; ++k) rows.push_back({QStringLiteral("eJawabKataKunciMenu%1").arg(k), 2});
+  TfSeting d;
+  d.show();
+  for (const Row& r : rows) {
+    QLineEdit* e = EditOf(d, r.edit);
+    ASSERT_NE(e, nullptr);
+    e->clear();
+    TypeText(e, "98765");
+    EXPECT_EQ(e->text(), QStringLiteral("98765").left(r.limit)) << r.edit.toStdString();
+    e->setText(QStringLiteral("12345"));
+    EXPECT_EQ(e->text(), "12345") << r.edit.toStdString() << ": text set by code is not cut";
+    TypeText(e, "6");
+    EXPECT_EQ(e->text(), "12345") << r.edit.toStdString();
+    Type(e, Qt::Key_Backspace, QStringLiteral("\b"));
+    EXPECT_EQ(e->text(), "1234") << r.edit.toStdString();
+    e->selectAll();
+    TypeText(e, "7");
+    EXPECT_EQ(e->text(), "7") << r.edit.toStdString();
+  }
+  // The other edits take long typed texts.
+  d.Form().eKataKunciMenu1->clear();
+  TypeText(d.Form().eKataKunciMenu1, QString(300, QLatin1Char('a')));
+  EXPECT_EQ(d.Form().eKataKunciMenu1->text().size(), 300);
+  d.hide();
+}
+
+// The reported case, through "Set data": OK without a change writes back
+// what the card file held.
+TEST(SettingsDialog, SetDataConfirmedUntouchedWritesBackWhatTheFileHeld) {
+  TConsoleFolder folder;
+  TDialogRecorder dialogs;
+  folder.WriteFile("Corvane_v4.ini", "[Corvane_V4]\r\nKARTU=XL;\r\n");
+  folder.WriteFile("corvane_v4_XL.ini",
+                   "[KONFIRMASI]\r\nnomorkonfirmasireset=12\r\n[MENU]\r\njawabanmenu1=123\r\n");
+  auto w = MakeWindow(folder);
+  WhenDialogOpen(*w, [](TfSeting& d) { d.Form().btnOk->click(); });
+  w->Form().btnSetting->click();
+  EXPECT_EQ(w->Card.nomorkonfirmasireset, 12);
+  EXPECT_EQ(w->Card.jawabanmenu[0], "123");
+  const platform::TIniFile ini(folder.Dir() + "corvane_v4_XL.ini");
+  EXPECT_EQ(ini.ReadInteger("KONFIRMASI", "nomorkonfirmasireset", -1), 12);
+  EXPECT_EQ(ini.ReadString("MENU", "jawabanmenu1", "?"), "123");
 }
 
 // --- the main window's "Set data" ---
@@ -547,6 +638,11 @@ TEST(CardTypes, NamesThatCannotBeACardTypeAreRefusedAndChangeNothing) {
       {QStringLiteral("Euro \u20AC"), TNewCardName::NotListable, "cannot be kept in the card list"},
       {QStringLiteral("XL"), TNewCardName::AlreadyListed, "is already in the list"},
       {QStringLiteral("xl"), TNewCardName::AlreadyListed, "is already in the list"},
+      {QStringLiteral(" "), TNewCardName::Blank, "only blanks"},
+      {QStringLiteral("   "), TNewCardName::Blank, "only blanks"},
+      {QStringLiteral(" \u00A0 "), TNewCardName::Blank, "only blanks"},
+      {QString(MaxCardNameLength + 1, QLatin1Char('k')), TNewCardName::TooLong, "longer than"},
+      {QString(300, QLatin1Char('k')), TNewCardName::TooLong, "longer than"},
   };
   for (const Row& r : rows) {
     TConsoleFolder folder;
@@ -571,6 +667,30 @@ TEST(CardTypes, NamesThatCannotBeACardTypeAreRefusedAndChangeNothing) {
       EXPECT_TRUE(dialogs.asked.empty()) << r.name.toStdString();
     }
   }
+}
+
+// The longest name allowed still makes a file name well inside the file
+// system's 255 bytes, even when every character takes two bytes on disk;
+// blanks around a name are allowed, as are blanks inside it.
+TEST(CardTypes, TheLongestAllowedNameMakesAFileThatCanBeWritten) {
+  EXPECT_LE(MaxCardNameLength, 100);
+  EXPECT_LT(2 * MaxCardNameLength + int(std::string("corvane_v4_.ini").size()), 255);
+  EXPECT_EQ(JudgeNewCardName(QString(MaxCardNameLength, QChar(0xE9)), {}), TNewCardName::Usable);
+  EXPECT_EQ(JudgeNewCardName(QStringLiteral(" Tri Baru "), {}), TNewCardName::Usable);
+
+  TConsoleFolder folder;
+  TDialogRecorder dialogs;
+  const QString name(MaxCardNameLength, QLatin1Char('k'));
+  auto w = MakeWindow(folder);
+  SetInputBoxHook([&name](auto&&...) { return std::optional<QString>(name); });
+  w->mnTambahNamaKartuClick();
+  SetInputBoxHook({});
+  ASSERT_EQ(w->Form().cbKartuAktif->currentText(), name);
+  WhenDialogOpen(*w, [](TfSeting& d) { d.Form().btnOk->click(); });
+  w->Form().btnSetting->click();
+  EXPECT_TRUE(dialogs.asked.empty());
+  EXPECT_EQ(CardIniName.size(), std::size_t(MaxCardNameLength) + 15);
+  EXPECT_TRUE(folder.Exists(CardIniName)) << "the card file of the longest name is written";
 }
 
 TEST(CardTypes, ANameThatWouldOverflowTheStoredListIsRefused) {
