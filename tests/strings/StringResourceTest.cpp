@@ -104,6 +104,61 @@ TEST(ErrorTable, HasATelnetOptionNameForEveryLoggedOption) {
     EXPECT_FALSE(ErrorStrings()->GetString(15700 + option).empty()) << "option " << option;
 }
 
+// The ranges of the error and log table with the number of texts each holds;
+// each range's first and last id have a text.
+struct TIdRange {
+  std::int32_t First;
+  std::int32_t Last;
+  int Texts;
+};
+constexpr TIdRange kErrorTableRanges[] = {
+    {0, 0, 1},           {2, 162, 27},        {1001, 1009, 9},     {2001, 2012, 12},   {3001, 3010, 10},
+    {4001, 4008, 8},     {4101, 4843, 131},   {5001, 5003, 3},     {5501, 5506, 6},    {6001, 6015, 15},
+    {7001, 7014, 14},    {8001, 8092, 40},    {9001, 11004, 58},   {13501, 13670, 68}, {13801, 13945, 102},
+    {13980, 13980, 1},   {15001, 15020, 20},  {15101, 15351, 251}, {15501, 15502, 2},  {15601, 15608, 8},
+    {15700, 15742, 43},
+};
+
+std::uint32_t U32At(const unsigned char* bytes, std::size_t at) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | bytes[at + i];
+  return v;
+}
+
+// Read from the stored form built into the program: 829 entries, every one
+// inside a range and holding a text, each range as full as it should be.
+TEST(ErrorTable, HoldsATextForEveryIdOfItsRanges) {
+  const TEmbeddedResource* table = TResourceModule::Program().Find("SERIAL_ERROR_STRINGS_ENGLISH");
+  ASSERT_NE(table, nullptr);
+  ASSERT_GE(table->Size, 8u);
+  const std::uint32_t count = U32At(table->Data, 4);
+  EXPECT_EQ(count, 829u);
+  ASSERT_GE(table->Size, 8 + 12 * std::size_t(count));
+  EXPECT_EQ(U32At(table->Data, 8 + 4), 8 + 12 * count) << "the first text follows the entries";
+  std::vector<int> inRange(std::size(kErrorTableRanges), 0);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const auto id = static_cast<std::int32_t>(U32At(table->Data, 8 + 12 * i));
+    EXPECT_GT(U32At(table->Data, 16 + 12 * i), 0u) << "id " << id << " has an empty text";
+    bool placed = false;
+    for (std::size_t r = 0; r < std::size(kErrorTableRanges); ++r)
+      if (id >= kErrorTableRanges[r].First && id <= kErrorTableRanges[r].Last) {
+        ++inRange[r];
+        placed = true;
+      }
+    EXPECT_TRUE(placed) << "id " << id << " lies outside every range";
+  }
+  for (std::size_t r = 0; r < std::size(kErrorTableRanges); ++r) {
+    const TIdRange& range = kErrorTableRanges[r];
+    EXPECT_EQ(inRange[r], range.Texts) << range.First << " to " << range.Last;
+    EXPECT_FALSE(ErrorStrings()->GetString(range.First).empty()) << range.First;
+    EXPECT_FALSE(ErrorStrings()->GetString(range.Last).empty()) << range.Last;
+  }
+  // The socket library's errors and the telephony line states and call-end
+  // reasons, which the table once lacked.
+  for (std::int32_t id : {9001, 10004, 10035, 10054, 10060, 10061, 11001, 11004, 13501, 13551, 13651, 13670})
+    EXPECT_FALSE(ErrorStrings()->GetString(id).empty()) << id;
+}
+
 TEST(ErrorTable, AbsentIdsGiveTheEmptyText) {
   for (std::int32_t id : {1, 7, -1, -2, -2011, -15742, INT_MIN, INT_MAX, 15743, 99999}) {
     std::string text = "unchanged";
