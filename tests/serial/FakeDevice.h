@@ -35,10 +35,7 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
     changed_.notify_all();
   }
   // Without events the device is only read by the dispatch thread's timed passes.
-  void SetEventsEnabled(bool on) {
-    std::lock_guard lock(mutex_);
-    eventsEnabled_ = on;
-  }
+  void SetEventsEnabled(bool on) { Store(eventsEnabled_, on); }
   // How many more bytes the device takes; unlimited by default.
   void SetWriteBudget(size_t n) {
     {
@@ -52,21 +49,12 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
     modemSupported_ = supported;
     modemBits_ = bits;
   }
-  void SetLineRefused(bool refused) {
-    std::lock_guard lock(mutex_);
-    lineRefused_ = refused;
-  }
+  void SetLineRefused(bool refused) { Store(lineRefused_, refused); }
   // A block with this rate is taken as it comes and then refused, as a
   // pseudo-terminal takes a rate and stop bits but not the rest of a frame.
-  void SetRateHalfTaken(uint32_t rate) {
-    std::lock_guard lock(mutex_);
-    halfTakenRate_ = rate;
-  }
+  void SetRateHalfTaken(uint32_t rate) { Store(halfTakenRate_, rate); }
   // A driver without hardware flow control: it drops kDcbDriverRtsCts.
-  void SetNoDriverFlow(bool none) {
-    std::lock_guard lock(mutex_);
-    noDriverFlow_ = none;
-  }
+  void SetNoDriverFlow(bool none) { Store(noDriverFlow_, none); }
   // Bytes the device holds unsent; each look finds perLook fewer (0: stuck,
   // as behind a flow-control stop). Without this the device cannot tell.
   void SetDeviceQueue(uint32_t bytes, uint32_t perLook) {
@@ -80,22 +68,10 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
     std::lock_guard lock(mutex_);
     return queueLooks_;
   }
-  void SetDeviceLineState(const serial::TDCB& dcb) {
-    std::lock_guard lock(mutex_);
-    device_ = dcb;
-  }
-  void SetOpenResult(int32_t r) {
-    std::lock_guard lock(mutex_);
-    openResult_ = r;
-  }
-  void SetQueuesRefused(bool refused) {
-    std::lock_guard lock(mutex_);
-    queuesRefused_ = refused;
-  }
-  void SetCloseFails(bool fails) {
-    std::lock_guard lock(mutex_);
-    closeFails_ = fails;
-  }
+  void SetDeviceLineState(const serial::TDCB& dcb) { Store(device_, dcb); }
+  void SetOpenResult(int32_t r) { Store(openResult_, r); }
+  void SetQueuesRefused(bool refused) { Store(queuesRefused_, refused); }
+  void SetCloseFails(bool fails) { Store(closeFails_, fails); }
 
   std::string Output() {
     std::lock_guard lock(mutex_);
@@ -285,6 +261,12 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
   bool IsDeviceLost() const override { return false; }
 
  private:
+  template <typename T, typename V>
+  void Store(T& field, const V& value) {
+    std::lock_guard lock(mutex_);
+    field = value;
+  }
+
   std::mutex mutex_;
   std::condition_variable changed_;
   serial::TDCB device_;
