@@ -281,7 +281,8 @@ class TBaseDispatcher {
   // input queue size given at open is ecBadArgument. hwfUseRTS together with
   // hwfRequireCTS is handed to the driver (kDcbDriverRtsCts): it holds even
   // the bytes already written to it while CTS is off, and drops RTS as its
-  // own buffer fills (the ring filling to the top leaves the bytes there).
+  // own buffer fills (full and resume do not move RTS then: the driver's
+  // buffer fills once the input ring is full and the device is not read).
   // What the driver cannot do is emulated here: a line under handshake that
   // the driver does not drive (DTR always, RTS without CTS) drops when the
   // unread input passes full and rises again below resume; hwfRequireDSR,
