@@ -55,7 +55,7 @@ void MakeRaw(termios2& t) {
   t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN | ECHOE | ECHOK | ECHOCTL |
                  ECHOKE);
   t.c_cflag &= ~CRTSCTS;
-  t.c_cflag |= CREAD | CLOCAL;
+  t.c_cflag |= CREAD | CLOCAL | HUPCL;
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;
 }
@@ -76,6 +76,7 @@ void PutLine(termios2& t, const TtyLine& line) {
   if (line.obeyXoff) t.c_iflag |= IXON;
   if (line.sendXoff) t.c_iflag |= IXOFF;
   if (line.checkParity) t.c_iflag |= INPCK;
+  if (line.rtsCtsFlow) t.c_cflag |= CRTSCTS;
   t.c_cc[VSTART] = line.xonChar;
   t.c_cc[VSTOP] = line.xoffChar;
   PutRate(t, line.rate);
@@ -100,6 +101,7 @@ TtyLine ReadLine(const termios2& t) {
   line.obeyXoff = (t.c_iflag & IXON) != 0;
   line.sendXoff = (t.c_iflag & IXOFF) != 0;
   line.checkParity = (t.c_iflag & INPCK) != 0;
+  line.rtsCtsFlow = (t.c_cflag & CRTSCTS) != 0;
   line.xonChar = t.c_cc[VSTART];
   line.xoffChar = t.c_cc[VSTOP];
   return line;
@@ -131,7 +133,7 @@ uint32_t TtyFrameFlags(const TtyLine& line) {
   return f;
 }
 
-int TtyOpenExclusive(const char* path, int& fd) {
+int TtyOpenExclusive(const char* path, int& fd, const TtyOpenLevels& levels) {
   fd = -1;
   const int d = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (d < 0) return Errno();
@@ -145,6 +147,11 @@ int TtyOpenExclusive(const char* path, int& fd) {
     ::close(d);
     return err;
   }
+  // The device is ours: the lines go where the opener wants them at once.
+  const int up = (levels.dtr ? TIOCM_DTR : 0) | (levels.rts ? TIOCM_RTS : 0);
+  const int down = (levels.dtr ? 0 : TIOCM_DTR) | (levels.rts ? 0 : TIOCM_RTS);
+  if (down) ::ioctl(d, TIOCMBIC, &down);
+  if (up) ::ioctl(d, TIOCMBIS, &up);
   ::ioctl(d, TIOCEXCL);  // ignored for root; the flock above is what counts
   MakeRaw(t);
   if (const int err = SetTermios(d, t); err != 0) {
@@ -173,19 +180,25 @@ int TtyGetLine(int fd, TtyLine& line) {
 int TtySetLine(int fd, const TtyLine& line) {
   if (line.rate == 0 || line.dataBits < 5 || line.dataBits > 8 || line.parity > 4)
     return EINVAL;
-  termios2 t;
-  if (const int err = GetTermios(fd, t); err != 0) return err;
+  termios2 before;
+  if (const int err = GetTermios(fd, before); err != 0) return err;
+  termios2 t = before;
   PutLine(t, line);
   if (const int err = SetTermios(fd, t); err != 0) return err;
   termios2 back;
-  if (const int err = GetTermios(fd, back); err != 0) return err;
-  const TtyLine got = ReadLine(back);
-  if ((back.c_cflag & kFrameMask) != (t.c_cflag & kFrameMask) ||
-      got.obeyXoff != line.obeyXoff || got.sendXoff != line.sendXoff ||
-      got.xonChar != line.xonChar || got.xoffChar != line.xoffChar ||
-      !RateTaken(line.rate, got.rate))
-    return EINVAL;
-  return 0;
+  int err = GetTermios(fd, back);
+  if (err == 0) {
+    const TtyLine got = ReadLine(back);
+    if ((back.c_cflag & kFrameMask) != (t.c_cflag & kFrameMask) ||
+        got.obeyXoff != line.obeyXoff || got.sendXoff != line.sendXoff ||
+        got.xonChar != line.xonChar || got.xoffChar != line.xoffChar ||
+        !RateTaken(line.rate, got.rate))
+      err = EINVAL;
+  }
+  // The driver took what it could (a rate, the stop bits) and kept the old
+  // frame: a modem would be spoken to in a mix of both.
+  if (err != 0) SetTermios(fd, before);
+  return err;
 }
 
 int TtySetModemLine(int fd, TtyModemLine which, bool on) {

@@ -17,27 +17,49 @@ struct TtyLine {
   bool obeyXoff = false;     // IXON: stop sending on XOFF from the far side
   bool sendXoff = false;     // IXOFF: send XOFF/XON as the input fills/drains
   bool checkParity = false;  // INPCK
+  // CRTSCTS: the driver itself holds output while CTS is off (bytes already
+  // in the kernel or the adapter included) and drops RTS as its own input
+  // buffer fills. It does both or neither: RTS alone, or CTS alone, cannot be
+  // asked of it. A driver without hardware flow control may drop the flag;
+  // TtySetLine does not count that as a refusal, TtyGetLine shows it.
+  bool rtsCtsFlow = false;
   uint8_t xonChar = 17;
   uint8_t xoffChar = 19;
+};
+
+// DTR and RTS as the opener wants them. Linux raises both lines when a tty
+// whose settings carry a rate is opened (and again when a rate follows B0);
+// no open flag prevents that. TtyOpenExclusive puts them to these levels as
+// its first act once the device is ours, so the rise lasts only between two
+// system calls. A device held by someone else is never touched.
+struct TtyOpenLevels {
+  bool dtr = false;
+  bool rts = false;
 };
 
 // Opens path O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC, checks that it is a tty
 // (ENOTTY when not), takes flock(LOCK_EX|LOCK_NB) (EWOULDBLOCK when someone
 // holds it; root ignores TIOCEXCL, so the lock is what keeps a second opener
-// out) and sets TIOCEXCL, then puts the line in raw mode (no echo, no
-// canonical input, no CR/LF mapping, VMIN 0, VTIME 0). On failure nothing
-// stays open and fd is -1.
-int TtyOpenExclusive(const char* path, int& fd);
+// out), sets DTR and RTS to levels (failures ignored: pseudo-terminals have
+// no modem lines) and TIOCEXCL, then puts the line in raw mode (no echo, no
+// canonical input, no CR/LF mapping, no hardware flow control, VMIN 0,
+// VTIME 0) with HUPCL, so that a program that dies without closing still
+// leaves the modem's lines dropped. On failure nothing stays open and fd is
+// -1. What remains: the kernel's own rise at open(2), and, for root, whose
+// opens pass TIOCEXCL, that rise on a port another program holds.
+int TtyOpenExclusive(const char* path, int& fd, const TtyOpenLevels& levels = {});
 
 // Closes fd. Whatever close() reports, the descriptor is gone afterwards
 // (retrying could close a number another thread has just been given), so fd
-// is always -1 on return.
+// is always -1 on return. HUPCL drops DTR and RTS at the last close.
 int TtyClose(int& fd);
 
 int TtyGetLine(int fd, TtyLine& line);
 // Writes the settings, keeping raw mode, then reads them back: POSIX reports
 // success when any part applied, so a value the driver did not take gives
-// EINVAL. Rates within 3% count as taken (a UART divisor rarely hits exactly).
+// EINVAL, and the settings read before the write are put back: a refused
+// setting leaves the line as it was. Rates within 3% count as taken (a UART
+// divisor rarely hits exactly).
 int TtySetLine(int fd, const TtyLine& line);
 
 enum TtyModemLine : unsigned { kTtyDtr = 1, kTtyRts = 2 };

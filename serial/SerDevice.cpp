@@ -35,7 +35,8 @@ int32_t TWin32Dispatcher::OpenHandle(const std::string& name) {
   if (path.empty()) return Negated(platform::kErrFileNotFound);
 
   int fd = -1;
-  if (const int err = platform::TtyOpenExclusive(path.c_str(), fd); err != 0)
+  const platform::TtyOpenLevels levels{DTRLevel(), RTSLevel()};
+  if (const int err = platform::TtyOpenExclusive(path.c_str(), fd, levels); err != 0)
     return Negated(platform::WinErrorFromDeviceErrno(err));
   if (eventWake_.Create() != 0 || writeWake_.Create() != 0) {
     platform::TtyClose(fd);
@@ -120,7 +121,8 @@ int32_t TWin32Dispatcher::GetDeviceLine(TDCB& dcb) {
   dcb.ByteSize = line.dataBits;
   dcb.Parity = line.parity;
   dcb.StopBits = !line.extraStopBit ? kOneStopBit : line.dataBits == 5 ? kOne5StopBits : kTwoStopBits;
-  dcb.Flags = lineFlags_ & ~(kDcbOutX | kDcbInX | kDcbParity);
+  dcb.Flags = lineFlags_ & ~(kDcbOutX | kDcbInX | kDcbParity | kDcbDriverRtsCts);
+  if (line.rtsCtsFlow) dcb.Flags |= kDcbDriverRtsCts;
   if (line.obeyXoff) dcb.Flags |= kDcbOutX;
   if (line.sendXoff) dcb.Flags |= kDcbInX;
   if (line.checkParity) dcb.Flags |= kDcbParity;
@@ -141,6 +143,7 @@ int32_t TWin32Dispatcher::SetDeviceLine(const TDCB& dcb) {
   line.obeyXoff = (dcb.Flags & kDcbOutX) != 0;
   line.sendXoff = (dcb.Flags & kDcbInX) != 0;
   line.checkParity = (dcb.Flags & kDcbParity) != 0;
+  line.rtsCtsFlow = (dcb.Flags & kDcbDriverRtsCts) != 0;
   line.xonChar = dcb.XonChar;
   line.xoffChar = dcb.XoffChar;
   // TtySetLine refuses rate 0: B0 would hang the modem up.
@@ -237,6 +240,11 @@ bool TWin32Dispatcher::GetModemLines(uint32_t& bits) {
   // A device without modem lines (a pseudo-terminal) is not asked again.
   if (err == ENOTTY || err == EINVAL) modemLinesSupported_ = false;
   return false;
+}
+
+bool TWin32Dispatcher::DeviceOutputQueued(uint32_t& bytes) {
+  // Pseudo-terminals hand every write to the other side at once: always 0.
+  return fd_ >= 0 && !lost_.load() && platform::TtyOutputQueued(fd_, bytes) == 0;
 }
 
 void TWin32Dispatcher::ApplyDeviceRS485(bool on) {

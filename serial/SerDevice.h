@@ -13,8 +13,10 @@
 //    device or a closed pseudo-terminal master marks the device lost, and it
 //    is not polled again.
 //  - DTR and RTS by TIOCMBIS/TIOCMBIC (failures ignored: pseudo-terminals
-//    have no modem lines), modem status by TIOCMGET, error bits from the
-//    driver's error counters, queue counts, purge by flush.
+//    have no modem lines), set to the wanted levels as the device opens;
+//    modem status by TIOCMGET, error bits from the driver's error counters,
+//    queue counts (TIOCOUTQ for the drain before a line change), purge by
+//    flush. kDcbDriverRtsCts is CRTSCTS.
 // Threads: as TBaseDispatcher; the descriptor and its wake-ups are made by
 // the open and closed only after the worker threads have ended.
 #include <atomic>
@@ -52,6 +54,7 @@ class TWin32Dispatcher : public TBaseDispatcher {
   bool GetModemLines(uint32_t& bits) override;
   bool IsDeviceLost() const override { return lost_.load(); }
   void ApplyDeviceRS485(bool on) override;
+  bool DeviceOutputQueued(uint32_t& bytes) override;
 
  private:
   void MarkLost() { lost_ = true; }

@@ -95,6 +95,12 @@ int32_t TBaseDispatcher::OpenChannel(const std::string& name, int32_t baud, int 
     removalPending_ = false;
   }
   signals_.Clear();
+  {
+    // The device may set the lines as it opens (before any escape could).
+    std::lock_guard general(generalLock_);
+    dtrLevel_ = dtr;
+    rtsLevel_ = rts;
+  }
 
   const int32_t handle = OpenHandle(name);
   if (handle < 0) return handle;
@@ -223,6 +229,12 @@ void TBaseDispatcher::CloseDeviceOrDefer() {
 
 void TBaseDispatcher::CloseDeviceNow() {
   if (!DeviceOpen()) return;
+  // A closed port leaves DTR and RTS dropped, as the system the layer was
+  // designed for does and as a tty's HUPCL would, but also where HUPCL was
+  // switched off: a modem watching DTR ends its call. The threads have
+  // ended, so no emulated flow control raises them again.
+  EscapeLine(kEscClrDtr);
+  EscapeLine(kEscClrRts);
   CloseDevice();
   deviceHandle_ = -1;
   closeAfterThreads_ = false;

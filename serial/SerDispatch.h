@@ -88,6 +88,10 @@ enum : uint32_t {
   kDcbRtsControlEnable = 0x1000,
   kDcbRtsControlHandshake = 0x2000,
   kDcbRtsControlToggle = 0x3000,
+  // This layer's own bit, outside the published layout: the driver does the
+  // RTS/CTS handshake itself (a tty's CRTSCTS). Set only for the pair it can
+  // do, hwfUseRTS with hwfRequireCTS; GetDeviceLine shows whether it kept it.
+  kDcbDriverRtsCts = 0x8000,
 };
 
 enum : uint8_t { kOneStopBit = 0, kOne5StopBits = 1, kTwoStopBits = 2 };
@@ -179,6 +183,12 @@ uint32_t RateFromCode(uint32_t rate);
 // The wait after the output ring has drained before line values change:
 // 18 character times, doubled below 1 ms, in whole milliseconds. 0 for rate 0.
 uint32_t DrainWaitMs(uint32_t rate, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
+// How long a line change waits at most for bytes the device still holds: the
+// time they need on the wire at that rate and frame, rounded up, plus
+// kDeviceDrainMarginMs. Only the margin for rate 0.
+constexpr uint32_t kDeviceDrainMarginMs = 100;
+uint32_t DeviceDrainBoundMs(uint32_t bytes, uint32_t rate, uint8_t byteSize, uint8_t parity,
+                            uint8_t stopBits);
 
 // The process-wide port list: a dispatcher's handle is its index.
 std::recursive_mutex& PortListLock();
@@ -255,15 +265,29 @@ class TBaseDispatcher {
   int32_t DiscardOutput();
 
   // ---- Line control (port thread; GeneralLock) ----
+  // A negative baud is ecBadArgument. A change of rate or frame waits first
+  // until the output ring and the device's own output queue are empty (the
+  // new settings would apply to bytes still queued); the device queue is
+  // waited for at most DeviceDrainBoundMs of what it held.
+  // Every write of the control block that the device refuses puts the block
+  // read before it back: a refused setting leaves the line as it was (the
+  // emulated flow control and CurrentBaud included); CurrentLine holds the
+  // values tried.
   int32_t ApplyLine(int32_t baud, int parity, int databits, int stopbits);
   // 0, 1 when the line is under handshake (nothing changes), ecBadArgument.
   int32_t SetDTRLevel(bool on);
   int32_t SetRTSLevel(bool on);
   // options: hwf* bits. With any option set, full < resume or full above the
-  // input queue size given at open is ecBadArgument. DTR/RTS handshake is
-  // emulated here: both lines drop when the unread input passes full and
-  // rise again below resume; hwfRequireCTS/DSR hold output while the line
-  // is off (where the device reports modem lines).
+  // input queue size given at open is ecBadArgument. hwfUseRTS together with
+  // hwfRequireCTS is handed to the driver (kDcbDriverRtsCts): it holds even
+  // the bytes already written to it while CTS is off, and drops RTS as its
+  // own buffer fills (full and resume do not move RTS then: the driver's
+  // buffer fills once the input ring is full and the device is not read).
+  // What the driver cannot do is emulated here: a line under handshake that
+  // the driver does not drive (DTR always, RTS without CTS) drops when the
+  // unread input passes full and rises again below resume; hwfRequireDSR,
+  // and hwfRequireCTS without hwfUseRTS, hold the output ring while the
+  // line is off (where the device reports modem lines).
   int32_t SetHandshake(uint32_t options, uint32_t full, uint32_t resume);
   // sides: swfSide* bits; each side's bit is set or cleared; xon/xoff are the
   // port's own flow characters.
@@ -361,9 +385,12 @@ class TBaseDispatcher {
   virtual uint32_t WaitDeviceEvent(bool wantInput) = 0;
   virtual void CancelDeviceEventWait() = 0;
   virtual bool SetupDeviceQueues(uint32_t inSize, uint32_t outSize) = 0;
-  // The device handle (>= 0) or a negative code.
+  // The device handle (>= 0) or a negative code. DTRLevel() and RTSLevel()
+  // are the levels the open asks for (both off for a dispatcher that was
+  // never opened): a device that can set them as it opens does.
   virtual int32_t OpenHandle(const std::string& name) = 0;
   // Closes the device; the handle is gone afterwards whatever the result.
+  // The core has dropped DTR and RTS by escapes just before.
   virtual int32_t CloseDevice() = 0;
   // Output thread: writes the two pieces (second may be empty) in one call
   // without waiting. Bytes written, 0 when the device takes nothing now,
@@ -378,6 +405,9 @@ class TBaseDispatcher {
   virtual bool GetModemLines(uint32_t& bits) = 0;
   virtual bool IsDeviceLost() const = 0;
   virtual void ApplyDeviceRS485(bool /*on*/) {}
+  // Bytes written to the device that it has not sent yet; false where the
+  // device cannot tell.
+  virtual bool DeviceOutputQueued(uint32_t& /*bytes*/) { return false; }
 
   // ---- Helpers for device implementations ----
   // Empties the output ring safely while the output thread may be writing
@@ -412,7 +442,9 @@ class TBaseDispatcher {
 
   // SerDispatchLine.cpp
   int32_t WriteLine(TDCB& dcb);
+  void FollowLine(const TDCB& line);
   void WaitOutputDrained();
+  void WaitDeviceDrained(uint32_t rate, const TDCB& frame);
   void ModemStatusChanged();
   void UpdateReceiveFlow();
   void DriveFlowLines(bool hold);

@@ -42,10 +42,33 @@ uint32_t RateFromCode(uint32_t rate) {
   return rate;
 }
 
+namespace {
+
+// Bits of one character on the wire: start, data, parity, stop bits.
+uint32_t CharacterBits(uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
+  return byteSize + 2u + (parity != 0 ? 1u : 0u) + (stopBits != kOneStopBit ? 1u : 0u);
+}
+
+// Whole milliseconds that bytes need on the wire, rounded up.
+uint64_t WireTimeMs(uint32_t bytes, uint32_t rate, uint8_t byteSize, uint8_t parity,
+                    uint8_t stopBits) {
+  if (rate == 0) return 0;
+  const uint64_t bits = static_cast<uint64_t>(bytes) * CharacterBits(byteSize, parity, stopBits);
+  return (bits * 1000 + rate - 1) / rate;
+}
+
+}  // namespace
+
+uint32_t DeviceDrainBoundMs(uint32_t bytes, uint32_t rate, uint8_t byteSize, uint8_t parity,
+                            uint8_t stopBits) {
+  const uint64_t ms = WireTimeMs(bytes, RateFromCode(rate), byteSize, parity, stopBits);
+  return static_cast<uint32_t>(std::min<uint64_t>(ms + kDeviceDrainMarginMs, UINT32_MAX));
+}
+
 uint32_t DrainWaitMs(uint32_t rate, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
   rate = RateFromCode(rate);
   if (rate == 0) return 0;
-  const uint32_t bits = byteSize + 2u + (parity != 0 ? 1u : 0u) + (stopBits != kOneStopBit ? 1u : 0u);
+  const uint32_t bits = CharacterBits(byteSize, parity, stopBits);
   // 18 character times in units of 100 ns.
   uint64_t t = static_cast<uint64_t>(10000000u / rate) * bits * 18u;
   if (t < 10000) t *= 2;
@@ -55,6 +78,8 @@ uint32_t DrainWaitMs(uint32_t rate, uint8_t byteSize, uint8_t parity, uint8_t st
 // ---------------------------------------------------------------------------
 
 int32_t TBaseDispatcher::ApplyLine(int32_t baud, int parity, int databits, int stopbits) {
+  // Taken as unsigned, a negative rate would reach the driver as a huge one.
+  if (baud < 0) return ecBadArgument;
   TLineValues want;
   {
     std::lock_guard general(generalLock_);
@@ -82,17 +107,43 @@ int32_t TBaseDispatcher::WriteLine(TDCB& dcb) {
   // GeneralLock held. Lines not under handshake are driven by escapes.
   if (!dtrHandshake_) dcb.Flags &= ~kDcbDtrControlMask;
   if (!rtsHandshake_) dcb.Flags &= ~kDcbRtsControlMask;
+  TDCB before = currentDCB_;
+  GetDeviceLine(before);
   const int32_t r = SetDeviceLine(dcb);
   currentDCB_ = dcb;  // the values tried, also when the device refused them
-  currentBaud_ = dcb.BaudRate;
+  if (r != 0) {
+    // A device may take part of a block (a new rate, the stop bits) before
+    // it refuses the rest; a modem would then be spoken to in a mix of old
+    // and new. The line, and what the layer does for it, stay as they were.
+    SetDeviceLine(before);
+    dtrHandshake_ = (before.Flags & kDcbDtrControlMask) == kDcbDtrControlHandshake;
+    const uint32_t rtsControl = before.Flags & kDcbRtsControlMask;
+    rtsHandshake_ = rtsControl == kDcbRtsControlHandshake || rtsControl == kDcbRtsControlToggle;
+  }
+  FollowLine(r == 0 ? dcb : before);
+  return r;
+}
 
+void TBaseDispatcher::FollowLine(const TDCB& line) {
+  // GeneralLock held: the rate and the flow control the layer itself does
+  // follow the control block the device now has.
+  currentBaud_ = line.BaudRate;
+  bool driverFlow = false;
+  if (line.Flags & kDcbDriverRtsCts) {
+    // A driver without hardware flow control drops the flag; then the layer
+    // does the pair itself.
+    TDCB taken = line;
+    driverFlow = GetDeviceLine(taken) == 0 && (taken.Flags & kDcbDriverRtsCts) != 0;
+  }
   uint32_t lines = 0;
-  if ((dcb.Flags & kDcbDtrControlMask) == kDcbDtrControlHandshake) lines |= hwfUseDTR;
-  if ((dcb.Flags & kDcbRtsControlMask) == kDcbRtsControlHandshake) lines |= hwfUseRTS;
+  if ((line.Flags & kDcbDtrControlMask) == kDcbDtrControlHandshake) lines |= hwfUseDTR;
+  if ((line.Flags & kDcbRtsControlMask) == kDcbRtsControlHandshake && !driverFlow) lines |= hwfUseRTS;
   flowLines_ = lines;
-  flowFullMark_ = inQueueSize_ > dcb.XoffLim ? inQueueSize_ - dcb.XoffLim : 0;
-  flowResumeMark_ = dcb.XonLim;
-  outputGate_ = dcb.Flags & (kDcbOutxCtsFlow | kDcbOutxDsrFlow);
+  flowFullMark_ = inQueueSize_ > line.XoffLim ? inQueueSize_ - line.XoffLim : 0;
+  flowResumeMark_ = line.XonLim;
+  uint32_t gate = line.Flags & (kDcbOutxCtsFlow | kDcbOutxDsrFlow);
+  if (driverFlow) gate &= ~kDcbOutxCtsFlow;
+  outputGate_ = gate;
   if (lines == 0) flowHeld_ = false;
 
   SetDTRLevel(dtrLevel_);
@@ -100,7 +151,6 @@ int32_t TBaseDispatcher::WriteLine(TDCB& dcb) {
   DriveFlowLines(flowHeld_.load());
   // Output held back by a line that is no longer required goes now.
   signals_.Set(kOutputQueuedSignal);
-  return r;
 }
 
 void TBaseDispatcher::WaitOutputDrained() {
@@ -114,9 +164,30 @@ void TBaseDispatcher::WaitOutputDrained() {
     GetDeviceLine(dcb);
     rate = currentBaud_;
   }
+  WaitDeviceDrained(rate, dcb);
   // The last characters leave the UART's own buffer meanwhile.
   const uint32_t ms = DrainWaitMs(rate, dcb.ByteSize, dcb.Parity, dcb.StopBits);
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void TBaseDispatcher::WaitDeviceDrained(uint32_t rate, const TDCB& frame) {
+  // A write is done once the bytes are in the driver's buffer (kilobytes on
+  // a USB adapter), and new settings apply to those at once: a long SMS sent
+  // just before a rate change would reach the modem garbled. Flow control
+  // may hold them for ever, so the wait ends after the time they need.
+  uint32_t queued = 0;
+  if (!DeviceOpen() || !DeviceOutputQueued(queued) || queued == 0) return;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline =
+      Clock::now() + std::chrono::milliseconds(DeviceDrainBoundMs(
+                         queued, rate, frame.ByteSize, frame.Parity, frame.StopBits));
+  const uint32_t wireRate = RateFromCode(rate);
+  while (queued > 0 && Clock::now() < deadline) {
+    // Looks at about the pace the bytes leave, but at least every 20 ms.
+    const uint64_t need = WireTimeMs(queued, wireRate, frame.ByteSize, frame.Parity, frame.StopBits);
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<uint64_t>(need, 1, 20)));
+    if (!DeviceOutputQueued(queued)) return;
+  }
 }
 
 int32_t TBaseDispatcher::SetDTRLevel(bool on) {
@@ -159,6 +230,11 @@ int32_t TBaseDispatcher::SetHandshake(uint32_t options, uint32_t full, uint32_t 
   dcb.XonLim = Clamp16(resume);
   if (options & hwfRequireDSR) dcb.Flags |= kDcbOutxDsrFlow;
   if (options & hwfRequireCTS) dcb.Flags |= kDcbOutxCtsFlow;
+  // The pair a tty driver can do itself; it holds even what it was already
+  // given. With RS485 RTS belongs to the driver's transmit toggle instead.
+  constexpr uint32_t kDriverPair = hwfUseRTS | hwfRequireCTS;
+  dcb.Flags &= ~kDcbDriverRtsCts;
+  if ((options & kDriverPair) == kDriverPair && !rs485On_) dcb.Flags |= kDcbDriverRtsCts;
   return WriteLine(dcb);
 }
 
@@ -202,9 +278,13 @@ int32_t TBaseDispatcher::SetFlowChars(uint8_t xon, uint8_t xoff) {
 }
 
 // ---------------------------------------------------------------------------
-// Receive flow control, emulated: the device has no DTR/RTS handshake mode of
-// its own, so the dispatcher drops the lines when the unread input passes the
-// full mark and raises them again below the resume mark.
+// Receive flow control, emulated where the driver does not do it: a tty has
+// no DTR handshake at all, and does RTS only together with CTS (CRTSCTS). For
+// the lines in flowLines_ the dispatcher drops them when the unread input
+// passes the full mark and raises them again below the resume mark. Output
+// held for DSR, or for CTS without the driver's RTS/CTS, is held back in the
+// output ring (OutputGated); what is already in the driver still goes, and
+// the line is seen only as often as the dispatch thread looks.
 
 void TBaseDispatcher::UpdateReceiveFlow() {
   if (flowLines_.load() == 0) return;

@@ -249,7 +249,12 @@ std::string ErrorMessage(std::int32_t code) {
   if (const TStringResource* table = ErrorStrings()) table->FindString(static_cast<std::int32_t>(key), text);
   if (!text.empty()) return CutText(std::move(text), kMaxMessage);
   const std::string system = SystemMessageText(static_cast<unsigned long>(key));
-  return system.empty() ? std::string() : CutText(CleanSystemMessage(system), kMaxMessage);
+  if (system.empty()) return {};
+  // The system's own line end would stay behind as a blank at the end of the
+  // operator's message box text and of every log line built from it.
+  text = CutText(CleanSystemMessage(system), kMaxMessage);
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
 }
 
 void RaiseSerialError(std::int32_t code) {

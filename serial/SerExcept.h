@@ -264,13 +264,14 @@ inline std::int32_t CheckResult(const TComponentLoadState& port, std::int32_t co
 // layer); for such listed codes prefer `throw ENoPortSelected(-2011)`.
 [[noreturn]] void RaiseSerialError(std::int32_t code);
 
-// Message for |code|: the error table's text, else the system text, else "".
+// Message for |code|: the error table's text, else the system text (cleaned,
+// without the blank its line end leaves), else "".
 // A code whose absolute value does not fit 16 bits has no text.
 std::string ErrorMessage(std::int32_t code);
 
 // Every character below 0x20 becomes a blank, then every run of blanks
-// shrinks to one. Nothing is trimmed: a system text's trailing line end ends
-// up as one trailing blank.
+// shrinks to one. Nothing is trimmed here: a system text's trailing line end
+// ends up as one trailing blank, which ErrorMessage drops.
 std::string CleanSystemMessage(std::string_view text);
 
 // The system's message text for an error number as its message table holds

@@ -11,6 +11,7 @@
 #include <QObject>
 
 #include "PortTestSupport.h"
+#include "SysError.h"
 
 using namespace porttest;
 
@@ -90,6 +91,24 @@ TEST_F(PortOpenClose, WritersPushToAnOpenPort) {
   port->SetBufferFull(1000);
   EXPECT_EQ(port->BufferFull(), 1000);
   EXPECT_EQ(port->BufferResume(), 409);
+}
+
+TEST_F(PortOpenClose, RefusedLineSettingsRaiseAndLeaveTheLineAsItWas) {
+  port->SetOpen(true);
+  termios before{};
+  ASSERT_EQ(tcgetattr(modem.Master(), &before), 0);
+  ExpectSerialError<corvane::EBadArgument>([&] { port->SetBaud(-5); }, -1002,
+                                           "Bad argument passed to function");
+  port->SetBaud(115200);  // the writer kept -5; back to what the line has
+  // A pseudo-terminal keeps eight data bits: 7 is refused, with the
+  // system's text for 87 and no blank at its end.
+  ExpectSerialError<corvane::EInOutError>([&] { port->SetDataBits(7); }, 87,
+                                          platform::SystemErrorMessage(platform::kErrInvalidParameter));
+  termios after{};
+  ASSERT_EQ(tcgetattr(modem.Master(), &after), 0);
+  EXPECT_EQ(cfgetospeed(&after), B115200);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  EXPECT_EQ(Exchange("AT\r", "OK\r\n"), "AT\r");
 }
 
 TEST_F(PortOpenClose, QueueSizesWrittenWhileOpenReachTheRingsAtTheNextOpen) {

@@ -2,10 +2,13 @@
 // slave got.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "ComDir.h"
 #include "PollWait.h"
@@ -53,6 +56,7 @@ TEST_F(PtyPort, OpensAt115200EightNOneInRawMode) {
   EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
   EXPECT_TRUE(t.c_cflag & CREAD);
   EXPECT_TRUE(t.c_cflag & CLOCAL);
+  EXPECT_TRUE(t.c_cflag & HUPCL);  // a program that dies still drops the modem's lines
   EXPECT_EQ(t.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
   EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR | IXON | IXOFF | ISTRIP), 0u);
   EXPECT_EQ(t.c_oflag & OPOST, 0u);
@@ -97,6 +101,96 @@ TEST_F(PtyPort, FrameCombinationsArriveOrAreRefusedNeverSilentlyChanged) {
           EXPECT_EQ(r, 0);
         }
       }
+}
+
+bool SameLine(const termios& a, const termios& b) {
+  return a.c_cflag == b.c_cflag && a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag &&
+         a.c_lflag == b.c_lflag && cfgetospeed(&a) == cfgetospeed(&b) &&
+         cfgetispeed(&a) == cfgetispeed(&b);
+}
+
+TEST_F(PtyPort, ARefusedSettingLeavesTheLineExactlyAsItWas) {
+  TWin32Dispatcher d(nullptr);
+  ASSERT_EQ(OpenPort(d, "COM7"), 0);
+  const termios before = pty_.SlaveTermios();
+  // A pseudo-terminal takes the rate and the stop bits but not 7E.
+  EXPECT_EQ(d.ApplyLine(300, 2, 7, 2), serial::ecBadParameter);
+  const termios after = pty_.SlaveTermios();
+  EXPECT_EQ(cfgetospeed(&after), B115200);
+  EXPECT_EQ(after.c_cflag & CSTOPB, 0u);
+  EXPECT_TRUE(SameLine(before, after));
+  // The line still carries the modem dialogue at its old settings.
+  ASSERT_EQ(d.QueueBlock("AT\r", 3), 0);
+  EXPECT_EQ(pty_.ReadAtLeast(3), "AT\r");
+}
+
+TEST_F(PtyPort, TheTtyCallPutsBackWhatTheDriverTookOfARefusedSetting) {
+  int fd = -1;
+  ASSERT_EQ(platform::TtyOpenExclusive(pty_.SlaveName().c_str(), fd), 0);
+  const termios before = pty_.SlaveTermios();
+  platform::TtyLine line;
+  line.rate = 300;
+  line.dataBits = 7;
+  line.parity = 2;
+  line.extraStopBit = true;
+  EXPECT_EQ(platform::TtySetLine(fd, line), EINVAL);
+  EXPECT_TRUE(SameLine(before, pty_.SlaveTermios()));
+  platform::TtyClose(fd);
+}
+
+TEST_F(PtyPort, ANegativeRateIsRefused) {
+  TWin32Dispatcher d(nullptr);
+  ASSERT_EQ(OpenPort(d, "COM7"), 0);
+  const termios before = pty_.SlaveTermios();
+  EXPECT_EQ(d.ApplyLine(-5, 0, 8, 1), serial::ecBadArgument);
+  EXPECT_TRUE(SameLine(before, pty_.SlaveTermios()));
+}
+
+TEST_F(PtyPort, TheRtsCtsPairIsTheDriversCrtscts) {
+  TWin32Dispatcher d(nullptr);
+  ASSERT_EQ(OpenPort(d, "COM7"), 0);
+  for (uint32_t options = 0; options < 16; ++options) {
+    ASSERT_EQ(d.SetHandshake(options, 3072, 1024), 0) << options;
+    const bool pair = (options & serial::hwfUseRTS) && (options & serial::hwfRequireCTS);
+    EXPECT_EQ((pty_.SlaveTermios().c_cflag & CRTSCTS) != 0, pair) << options;
+    EXPECT_EQ((d.CurrentLine().Flags & serial::kDcbDriverRtsCts) != 0, pair) << options;
+  }
+  // The programs' own choice, DTR and RTS for receiving: the layer's, not the driver's.
+  ASSERT_EQ(d.SetHandshake(serial::hwfUseDTR | serial::hwfUseRTS, 3072, 1024), 0);
+  EXPECT_EQ(pty_.SlaveTermios().c_cflag & CRTSCTS, 0u);
+}
+
+TEST_F(PtyPort, ALineChangeWaitsForWhatASlowReaderHasNotTakenYet) {
+  TWin32Dispatcher d(nullptr);
+  ASSERT_EQ(OpenPort(d, "COM7"), 0);
+  // More than the pseudo-terminal's own buffer holds, so that the rest waits
+  // in the output ring while the modem side reads slowly.
+  std::string sent;
+  for (int block = 0; block < 8 && d.OutputPending() == 0; ++block) {
+    const std::string text(4000, static_cast<char>('a' + block));
+    ASSERT_EQ(d.QueueBlock(text.data(), static_cast<uint32_t>(text.size())), 0);
+    sent += text;
+    PollUntil([&] { return d.OutputPending() == 0; }, std::chrono::milliseconds(300));
+  }
+  ASSERT_GT(d.OutputPending(), 0u);
+  std::atomic<bool> changedEarly{false};
+  std::string got;
+  std::thread reader([&] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (got.size() < sent.size() && std::chrono::steady_clock::now() < deadline) {
+      const termios t = pty_.SlaveTermios();
+      // Once the line has changed nothing may be left in the output ring.
+      if (cfgetospeed(&t) == B9600 && d.OutputPending() != 0) changedEarly = true;
+      got += pty_.ReadUpTo(512, std::chrono::milliseconds(20));
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  EXPECT_EQ(d.ApplyLine(9600, 0, 8, 1), 0);
+  EXPECT_EQ(d.OutputPending(), 0u);
+  reader.join();
+  EXPECT_FALSE(changedEarly.load());
+  EXPECT_EQ(got.size(), sent.size());
+  EXPECT_TRUE(got == sent);  // every byte, in order
 }
 
 TEST_F(PtyPort, RateWithoutACodeGoesOutAsItIs) {

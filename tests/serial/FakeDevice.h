@@ -35,10 +35,7 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
     changed_.notify_all();
   }
   // Without events the device is only read by the dispatch thread's timed passes.
-  void SetEventsEnabled(bool on) {
-    std::lock_guard lock(mutex_);
-    eventsEnabled_ = on;
-  }
+  void SetEventsEnabled(bool on) { Store(eventsEnabled_, on); }
   // How many more bytes the device takes; unlimited by default.
   void SetWriteBudget(size_t n) {
     {
@@ -52,26 +49,29 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
     modemSupported_ = supported;
     modemBits_ = bits;
   }
-  void SetLineRefused(bool refused) {
+  void SetLineRefused(bool refused) { Store(lineRefused_, refused); }
+  // A block with this rate is taken as it comes and then refused, as a
+  // pseudo-terminal takes a rate and stop bits but not the rest of a frame.
+  void SetRateHalfTaken(uint32_t rate) { Store(halfTakenRate_, rate); }
+  // A driver without hardware flow control: it drops kDcbDriverRtsCts.
+  void SetNoDriverFlow(bool none) { Store(noDriverFlow_, none); }
+  // Bytes the device holds unsent; each look finds perLook fewer (0: stuck,
+  // as behind a flow-control stop). Without this the device cannot tell.
+  void SetDeviceQueue(uint32_t bytes, uint32_t perLook) {
     std::lock_guard lock(mutex_);
-    lineRefused_ = refused;
+    queueKnown_ = true;
+    deviceQueue_ = bytes;
+    queuePerLook_ = perLook;
+    lastQueueSeen_ = -1;
   }
-  void SetDeviceLineState(const serial::TDCB& dcb) {
+  int QueueLooks() {
     std::lock_guard lock(mutex_);
-    device_ = dcb;
+    return queueLooks_;
   }
-  void SetOpenResult(int32_t r) {
-    std::lock_guard lock(mutex_);
-    openResult_ = r;
-  }
-  void SetQueuesRefused(bool refused) {
-    std::lock_guard lock(mutex_);
-    queuesRefused_ = refused;
-  }
-  void SetCloseFails(bool fails) {
-    std::lock_guard lock(mutex_);
-    closeFails_ = fails;
-  }
+  void SetDeviceLineState(const serial::TDCB& dcb) { Store(device_, dcb); }
+  void SetOpenResult(int32_t r) { Store(openResult_, r); }
+  void SetQueuesRefused(bool refused) { Store(queuesRefused_, refused); }
+  void SetCloseFails(bool fails) { Store(closeFails_, fails); }
 
   std::string Output() {
     std::lock_guard lock(mutex_);
@@ -168,7 +168,20 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
     ++lineWrites_;
     if (lineRefused_) return serial::ecBadParameter;
     device_ = dcb;
+    if (noDriverFlow_) device_.Flags &= ~serial::kDcbDriverRtsCts;
+    if (halfTakenRate_ != 0 && dcb.BaudRate == halfTakenRate_) return serial::ecBadParameter;
     return 0;
+  }
+  bool DeviceOutputQueued(uint32_t& bytes) override {
+    std::lock_guard lock(mutex_);
+    if (!queueKnown_) return false;
+    ++queueLooks_;
+    bytes = deviceQueue_;
+    // Each new count once: a stuck queue is one entry, however often looked at.
+    if (static_cast<int64_t>(bytes) != lastQueueSeen_) calls_.push_back("OUTQ " + std::to_string(bytes));
+    lastQueueSeen_ = bytes;
+    deviceQueue_ -= std::min(deviceQueue_, queuePerLook_);
+    return true;
   }
   uint32_t WaitDeviceEvent(bool wantInput) override {
     std::unique_lock lock(mutex_);
@@ -197,8 +210,13 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
     return !queuesRefused_;
   }
   int32_t OpenHandle(const std::string&) override {
+    // The levels the open asks for, which a device may set as it opens
+    // (read before the fake's lock: the core holds GeneralLock around
+    // every other call into the fake).
+    const std::string levels =
+        std::string(" dtr=") + (DTRLevel() ? "1" : "0") + " rts=" + (RTSLevel() ? "1" : "0");
     std::lock_guard lock(mutex_);
-    calls_.push_back("OPEN");
+    calls_.push_back("OPEN" + levels);
     eventCancel_ = writeCancel_ = false;
     return openResult_;
   }
@@ -243,6 +261,12 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
   bool IsDeviceLost() const override { return false; }
 
  private:
+  template <typename T, typename V>
+  void Store(T& field, const V& value) {
+    std::lock_guard lock(mutex_);
+    field = value;
+  }
+
   std::mutex mutex_;
   std::condition_variable changed_;
   serial::TDCB device_;
@@ -255,6 +279,12 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
   bool modemSupported_ = false;
   uint32_t modemBits_ = 0;
   bool lineRefused_ = false;
+  uint32_t halfTakenRate_ = 0;
+  bool noDriverFlow_ = false;
+  bool queueKnown_ = false;
+  uint32_t deviceQueue_ = 0, queuePerLook_ = 0;
+  int64_t lastQueueSeen_ = -1;
+  int queueLooks_ = 0;
   bool closeFails_ = false;
   bool queuesRefused_ = false;
   std::vector<std::pair<uint32_t, uint32_t>> queueSizes_;

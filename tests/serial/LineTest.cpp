@@ -2,6 +2,7 @@
 // control block, and the DTR/RTS escapes in their order.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,26 @@ TEST(DrainWait, EighteenCharacterTimes) {
   for (const Row& r : rows) EXPECT_EQ(serial::DrainWaitMs(r.rate, r.bytes, r.parity, r.stop), r.ms) << r.rate;
 }
 
+TEST(DeviceDrainBound, TheQueuedBytesWireTimePlusTheMargin) {
+  struct Row {
+    uint32_t bytes, rate;
+    uint8_t byteSize, parity, stop;
+    uint32_t ms;
+  };
+  const Row rows[] = {
+      {960, 9600, 8, 0, serial::kOneStopBit, 1000 + serial::kDeviceDrainMarginMs},
+      {960, 0xFF16, 8, 0, serial::kOneStopBit, 1000 + serial::kDeviceDrainMarginMs},  // old code
+      {1, 115200, 8, 0, serial::kOneStopBit, 1 + serial::kDeviceDrainMarginMs},      // rounded up
+      {4096, 9600, 7, 2, serial::kTwoStopBits, 4694 + serial::kDeviceDrainMarginMs}, // 11 bits a byte
+      {0, 9600, 8, 0, serial::kOneStopBit, serial::kDeviceDrainMarginMs},
+      {500, 0, 8, 0, serial::kOneStopBit, serial::kDeviceDrainMarginMs},  // no rate: no division
+      {0xFFFFFFFF, 50, 8, 2, serial::kTwoStopBits, 0xFFFFFFFF},           // no overflow
+  };
+  for (const Row& r : rows)
+    EXPECT_EQ(serial::DeviceDrainBoundMs(r.bytes, r.rate, r.byteSize, r.parity, r.stop), r.ms)
+        << r.bytes << " " << r.rate;
+}
+
 class LineFake : public testing::Test {
  protected:
   int32_t Open(bool dtr = true, bool rts = false) {
@@ -75,7 +96,7 @@ TEST_F(LineFake, OpenSetsLinesThenTheFrameThenHandsThemToTheHandshake) {
   // escapes, then DTR/RTS flow control with marks 3072 and 1024.
   ASSERT_EQ(fake_.SetHandshake(serial::hwfUseDTR | serial::hwfUseRTS, 3072, 1024), 0);
   const std::vector<std::string> want = {
-      "OPEN",
+      "OPEN dtr=1 rts=0",
       "ESC 5",
       "ESC 4",
       "LINE 115200 8N0 flags=0081 lim=0/0 chars=17/19",
@@ -132,6 +153,155 @@ TEST_F(LineFake, RefusedLineIsReportedAndTheTriedValuesKept) {
   EXPECT_EQ(fake_.ApplyLine(9600, 2, 7, 1), serial::ecBadParameter);
   EXPECT_EQ(fake_.CurrentLine().BaudRate, 9600u);
   EXPECT_EQ(fake_.CurrentLine().Parity, 2);
+}
+
+TEST_F(LineFake, EveryRateOrFrameChangeWaitsUntilTheDeviceHasSentWhatItHolds) {
+  ASSERT_EQ(Open(), 0);
+  struct Row {
+    int32_t baud;
+    int parity, databits, stopbits;
+  };
+  // From 115200 8N1: the rate, then the parity, the data bits, the stop bits.
+  const Row rows[] = {{9600, 0, 8, 1}, {9600, 2, 8, 1}, {9600, 2, 7, 1}, {9600, 2, 7, 2}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.baud << " " << r.parity << " " << r.databits << " " << r.stopbits);
+    fake_.SetDeviceQueue(300, 100);
+    fake_.ClearCalls();
+    ASSERT_EQ(fake_.ApplyLine(r.baud, r.parity, r.databits, r.stopbits), 0);
+    const std::vector<std::string> calls = fake_.Calls();
+    ASSERT_GE(calls.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 4),
+              (std::vector<std::string>{"OUTQ 300", "OUTQ 200", "OUTQ 100", "OUTQ 0"}));
+    EXPECT_EQ(calls[4].rfind("LINE ", 0), 0u) << calls[4];
+  }
+  // Nothing to change: the queue is not even looked at.
+  fake_.SetDeviceQueue(300, 100);
+  fake_.ClearCalls();
+  EXPECT_EQ(fake_.ApplyLine(9600, 2, 7, 2), 0);
+  EXPECT_TRUE(fake_.Calls().empty());
+}
+
+TEST_F(LineFake, AQueueThatNeverEmptiesHoldsTheChangeOnlyForTheTimeItsBytesNeed) {
+  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(fake_.ApplyLine(9600, 0, 8, 1), 0);
+  // 96 bytes that flow control keeps in the device: 100 ms at 9600 8N1.
+  fake_.SetDeviceQueue(96, 0);
+  const uint32_t bound = serial::DeviceDrainBoundMs(96, 9600, 8, 0, serial::kOneStopBit);
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(fake_.ApplyLine(19200, 0, 8, 1), 0);
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
+  EXPECT_GE(took.count(), bound);
+  EXPECT_LT(took.count(), 10000);  // bounded: a stuck queue does not hang the port's thread
+  EXPECT_EQ(fake_.DeviceLine().BaudRate, 19200u);
+  EXPECT_GT(fake_.QueueLooks(), 1);
+}
+
+TEST_F(LineFake, ANegativeRateIsRefusedBeforeItReachesTheDevice) {
+  ASSERT_EQ(Open(), 0);
+  const TDCB before = fake_.DeviceLine();
+  const int writes = fake_.LineWrites();
+  EXPECT_EQ(fake_.ApplyLine(-5, 0, 8, 1), serial::ecBadArgument);
+  EXPECT_EQ(fake_.ApplyLine(-115200, 0, 8, 1), serial::ecBadArgument);
+  EXPECT_EQ(fake_.LineWrites(), writes);
+  EXPECT_EQ(fake_.DeviceLine(), before);
+  fake_.CloseChannel();
+  EXPECT_EQ(fake_.OpenChannel("COM1", -5, 0, 8, 1, 4096, 4096, true, false), serial::ecBadArgument);
+  EXPECT_FALSE(fake_.DeviceOpen());
+}
+
+TEST_F(LineFake, ASettingTheDeviceTookHalfOfAndRefusedIsPutBack) {
+  ASSERT_EQ(Open(), 0);
+  const TDCB before = fake_.DeviceLine();
+  fake_.SetRateHalfTaken(300);
+  fake_.ClearCalls();
+  EXPECT_EQ(fake_.ApplyLine(300, 2, 7, 2), serial::ecBadParameter);
+  EXPECT_EQ(fake_.DeviceLine(), before);
+  const std::vector<std::string> calls = fake_.Calls();
+  ASSERT_EQ(calls.size(), 4u);
+  EXPECT_EQ(calls[0], "LINE 300 7E2 flags=0081 lim=0/0 chars=17/19");
+  EXPECT_EQ(calls[1], TFakeDispatcher::Describe(before));
+  EXPECT_EQ(calls[2], "ESC 5");
+  EXPECT_EQ(calls[3], "ESC 4");
+  EXPECT_EQ(fake_.CurrentBaud(), 115200u);  // the drain before the next change counts at 115200
+  // A refused handshake leaves the lines as the layer drove them before.
+  fake_.SetLineRefused(true);
+  EXPECT_EQ(fake_.SetHandshake(serial::hwfUseDTR | serial::hwfUseRTS, 3072, 1024), serial::ecBadParameter);
+  fake_.SetLineRefused(false);
+  fake_.ClearCalls();
+  EXPECT_EQ(fake_.SetDTRLevel(false), 0);  // not under handshake
+  EXPECT_EQ(fake_.Calls(), (std::vector<std::string>{"ESC 6"}));
+  fake_.Inject(std::string(4000, 'a'));
+  ASSERT_TRUE(PollUntil([&] { return fake_.UnreadCount() == 4000; }));
+  ::usleep(100000);
+  EXPECT_EQ(fake_.Calls(), (std::vector<std::string>{"ESC 6"}));  // no emulated flow control either
+}
+
+TEST_F(LineFake, OpenAsksForTheLevelsFirstAndCloseLeavesBothLinesDropped) {
+  ASSERT_EQ(Open(true, false), 0);
+  ASSERT_EQ(fake_.Calls().front(), "OPEN dtr=1 rts=0");
+  fake_.ClearCalls();
+  fake_.CloseChannel();
+  EXPECT_EQ(fake_.Calls(),
+            (std::vector<std::string>{"PURGE out", "PURGE in", "ESC 6", "ESC 4", "CLOSE"}));
+  fake_.ClearCalls();
+  ASSERT_EQ(Open(false, true), 0);
+  EXPECT_EQ(fake_.Calls().front(), "OPEN dtr=0 rts=1");
+  // Under handshake too: the emulation cannot raise them once the threads
+  // have ended.
+  ASSERT_EQ(fake_.SetHandshake(serial::hwfUseDTR | serial::hwfUseRTS, 3072, 1024), 0);
+  fake_.ClearCalls();
+  fake_.CloseChannel();
+  const std::vector<std::string> calls = fake_.Calls();
+  ASSERT_GE(calls.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(calls.end() - 3, calls.end()),
+            (std::vector<std::string>{"ESC 6", "ESC 4", "CLOSE"}));
+}
+
+TEST_F(LineFake, OnlyTheRtsCtsPairGoesToTheDriver) {
+  ASSERT_EQ(Open(), 0);
+  for (uint32_t options = 0; options < 16; ++options) {
+    ASSERT_EQ(fake_.SetHandshake(options, 3072, 1024), 0) << options;
+    const bool pair = (options & serial::hwfUseRTS) && (options & serial::hwfRequireCTS);
+    EXPECT_EQ((fake_.DeviceLine().Flags & serial::kDcbDriverRtsCts) != 0, pair) << options;
+  }
+  // With RS485 the driver toggles RTS for sending instead.
+  fake_.ApplyRS485(true);
+  ASSERT_EQ(fake_.SetHandshake(serial::hwfUseRTS | serial::hwfRequireCTS, 3072, 1024), 0);
+  EXPECT_EQ(fake_.DeviceLine().Flags & serial::kDcbDriverRtsCts, 0u);
+}
+
+TEST_F(LineFake, WithTheDriversRtsCtsTheLayerDrivesOnlyDtrAndHoldsNothingForCts) {
+  fake_.SetModemLines(true, 0);  // CTS off
+  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(fake_.SetHandshake(serial::hwfUseDTR | serial::hwfUseRTS | serial::hwfRequireCTS, 3072, 1024), 0);
+  // The driver holds what it is given while CTS is off; the ring hands it over.
+  ASSERT_EQ(fake_.QueueBlock("AT\r", 3), 0);
+  ASSERT_TRUE(PollUntil([&] { return fake_.Output() == "AT\r"; }));
+  fake_.ClearCalls();
+  fake_.Inject(std::string(3100, 'a'));
+  ASSERT_TRUE(PollUntil([&] { return fake_.Calls().size() == 1; }));
+  ::usleep(100000);
+  EXPECT_EQ(fake_.Calls(), (std::vector<std::string>{"ESC 6"}));  // DTR only: RTS is the driver's
+  uint8_t c;
+  for (int i = 0; i < 2077; ++i) ASSERT_EQ(fake_.TakeChar(c), 0);
+  EXPECT_EQ(fake_.Calls(), (std::vector<std::string>{"ESC 6", "ESC 5"}));
+}
+
+TEST_F(LineFake, ADriverWithoutHardwareFlowLeavesThePairToTheLayer) {
+  fake_.SetModemLines(true, 0);
+  fake_.SetNoDriverFlow(true);
+  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(fake_.SetHandshake(serial::hwfUseRTS | serial::hwfRequireCTS, 3072, 1024), 0);
+  ASSERT_EQ(fake_.QueueBlock("AT\r", 3), 0);
+  ::usleep(150000);
+  EXPECT_EQ(fake_.Output(), "");  // held in the ring for CTS
+  fake_.SetModemLines(true, serial::kMsCtsOn);
+  ASSERT_TRUE(PollUntil([&] { return fake_.Output() == "AT\r"; }));
+  fake_.ClearCalls();
+  fake_.Inject(std::string(3100, 'a'));
+  ASSERT_TRUE(PollUntil([&] { return fake_.Calls().size() == 1; }));
+  EXPECT_EQ(fake_.Calls(), (std::vector<std::string>{"ESC 4"}));  // RTS dropped by the layer
 }
 
 TEST_F(LineFake, ARateOfZeroDoesNotBreakTheDrainWait) {

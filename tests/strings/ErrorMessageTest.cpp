@@ -24,10 +24,12 @@ TEST(ErrorMessage, FallsBackToTheSystemTextCleaned) {
                                kErrOperationAborted, kErrIoDevice}) {
     const std::string system = SystemErrorMessage(number);
     ASSERT_FALSE(system.empty()) << number;
-    EXPECT_EQ(ErrorMessage(-static_cast<std::int32_t>(number)), CleanSystemMessage(system) + " ")
-        << number;
+    const std::string message = ErrorMessage(-static_cast<std::int32_t>(number));
+    EXPECT_EQ(message, CleanSystemMessage(system)) << number;
+    ASSERT_FALSE(message.empty()) << number;
+    EXPECT_NE(message.back(), ' ') << number;
   }
-  EXPECT_EQ(ErrorMessage(-1), SystemErrorMessage(1) + " ");
+  EXPECT_EQ(ErrorMessage(-1), SystemErrorMessage(1));
 }
 
 TEST(ErrorMessage, NoTextAnywhereGivesTheEmptyText) {
