@@ -62,13 +62,17 @@ void TTimer::Update() {
 namespace {
 
 // With uniform rows the view asks for one row's size (the last row's) instead
-// of every row's; this answers with that row's height and the widest width,
-// measuring each row once, when it is first asked after the row came.
+// of every row's; this answers with the widest width and the tallest height
+// of all rows, measuring each row once, when it is first asked after the row
+// came. A text of two lines (a card's display text) is thus never cut.
 class TListBoxRows : public QStyledItemDelegate {
  public:
   explicit TListBoxRows(QListWidget* list) : QStyledItemDelegate(list), list_(list) {
     QAbstractItemModel* model = list->model();
-    const auto forget = [this] { measured_ = widest_ = 0; };
+    const auto forget = [this] {
+      measured_ = 0;
+      largest_ = QSize(0, 0);
+    };
     QObject::connect(model, &QAbstractItemModel::modelReset, this, forget);
     QObject::connect(model, &QAbstractItemModel::rowsRemoved, this, forget);
     QObject::connect(model, &QAbstractItemModel::rowsInserted, this,
@@ -80,15 +84,14 @@ class TListBoxRows : public QStyledItemDelegate {
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     const QAbstractItemModel* model = list_->model();
     for (const int rows = model->rowCount(); measured_ < rows; ++measured_)
-      widest_ = std::max(widest_, QStyledItemDelegate::sizeHint(option, model->index(measured_, 0)).width());
-    const QSize own = QStyledItemDelegate::sizeHint(option, index);
-    return {std::max(own.width(), widest_), own.height()};
+      largest_ = largest_.expandedTo(QStyledItemDelegate::sizeHint(option, model->index(measured_, 0)));
+    return largest_.expandedTo(QStyledItemDelegate::sizeHint(option, index));
   }
 
  private:
   QListWidget* list_;
   mutable int measured_ = 0;
-  mutable int widest_ = 0;
+  mutable QSize largest_{0, 0};
 };
 
 }  // namespace

@@ -75,8 +75,8 @@ class TTimer : public QObject {
 // Rows of one height, as the old list box drew them: Qt otherwise measures
 // every row again whenever one is added, and a log of a thousand rows then
 // costs a modem reply several times what an empty one does. The rows are as
-// wide as the widest row since the list was last emptied, so a long entry
-// can still be scrolled to.
+// wide and as tall as the largest row since the list was last emptied, so a
+// long entry can still be scrolled to and a text of two lines is not cut.
 void UseListBoxRows(QListWidget* list);
 
 // Runs an event handler; what it raises goes to the application's central

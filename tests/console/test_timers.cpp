@@ -23,6 +23,9 @@ const std::map<std::string, int> kArmedMs = {
     {"tBringUpGuard", 1900}, {"tStkRetry", 1000}, {"tSmsRetry", 1200},
 };
 
+// The timers of the form's layout: seven on each line.
+const char* const kLaidOut[] = {"tOn", "tDial", "tHangup", "tWatchDog", "tTimeOut", "tMatikan", "tDelay"};
+
 std::string BaseName(const QString& objectName) {
   const std::string name = objectName.toStdString();
   return name.substr(0, name.rfind('_'));
@@ -37,7 +40,7 @@ TEST(Timers, NoLineTimerTicksBeforeItsInterval) {
   const QList<TTimer*> timers = w.findChildren<TTimer*>();
   std::map<std::string, int> perName;
   for (TTimer* t : timers) ++perName[BaseName(t->objectName())];
-  for (const auto& [name, ms] : kArmedMs) EXPECT_EQ(perName[name], LineCount) << name << " on every line";
+  for (const char* name : kLaidOut) EXPECT_EQ(perName[name], LineCount) << name << " on every line";
 
   ::testsupport::TickClock ticks;
   for (TTimer* t : timers) {

@@ -132,24 +132,28 @@ TEST(Toolkit, TimerRestartsWhenTheIntervalChanges) {
   EXPECT_GE(firedAt, 450);
 }
 
-// Rows of one height still scroll to the widest entry, also when shorter
-// ones came after it, and an emptied list forgets it.
-TEST(Toolkit, ListBoxRowsKeepTheWidestEntryWithinReach) {
+// Rows of one height still scroll to the widest entry and show a text of two
+// lines whole, also when smaller ones came after them; an emptied list
+// forgets them.
+TEST(Toolkit, ListBoxRowsKeepTheLargestEntryWhole) {
   QListWidget list;
   list.resize(176, 94);
   UseListBoxRows(&list);
   list.show();
   const QString wide = QString(120, QLatin1Char('W'));
   list.addItem(wide);
+  list.addItem(QStringLiteral("Kartu sudah terdaftar.\nTidak perlu registrasi ulang."));
   for (int i = 0; i < 20; ++i) list.addItem(QStringLiteral("F001: %1").arg(i));
   list.setCurrentRow(list.count() - 1);
   Pump(20);
   const int wideText = list.fontMetrics().horizontalAdvance(wide);
   EXPECT_GE(list.visualItemRect(list.item(0)).width(), wideText);
   EXPECT_GE(list.horizontalScrollBar()->maximum(), wideText - list.viewport()->width());
-  EXPECT_EQ(list.visualItemRect(list.item(0)).height(), list.visualItemRect(list.item(20)).height());
+  EXPECT_GE(list.visualItemRect(list.item(1)).height(), 2 * list.fontMetrics().lineSpacing());
+  EXPECT_EQ(list.visualItemRect(list.item(0)).height(), list.visualItemRect(list.item(21)).height());
   list.clear();
   list.addItem(QStringLiteral("F001: short"));
   Pump(20);
   EXPECT_EQ(list.horizontalScrollBar()->maximum(), 0);
+  EXPECT_LT(list.visualItemRect(list.item(0)).height(), 2 * list.fontMetrics().lineSpacing());
 }
