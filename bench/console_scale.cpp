@@ -21,11 +21,13 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -177,6 +179,7 @@ Child Spawn(const std::string& self, const std::vector<std::string>& args) {
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);  // no copy outlives a benchmark that died
     dup2(pipeFd[1], STDOUT_FILENO);
     close(pipeFd[0]);
     close(pipeFd[1]);
