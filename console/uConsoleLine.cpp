@@ -103,6 +103,8 @@ void TConsoleLine::BindWidgets() {
   eCekPulsa = Bind<QLineEdit>("eCekPulsa");
   lstDisplay = Bind<QListWidget>("lstDisplay");
   lstFunc = Bind<QListWidget>("lstFunc");
+  UseListBoxRows(lstDisplay);
+  UseListBoxRows(lstFunc);
 }
 
 void TConsoleLine::CreatePort() {

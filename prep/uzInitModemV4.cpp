@@ -158,11 +158,13 @@ void TfzInitModem::CreateComponents(const TPrepFormOptions& options) {
   if (QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
   ui_->btnKeluar->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+  UseListBoxRows(ui_->lstFunc);
 
   CreatePort();
   tReplyTimeOut = new QTimer(this);
   tReplyTimeOut->setObjectName(QStringLiteral("tReplyTimeOut"));
   tReplyTimeOut->setSingleShot(true);
+  tReplyTimeOut->setTimerType(Qt::PreciseTimer);  // a coarse timer may give up 5 % early
   ConnectHandlers();
 
   if (options.limitInstances) {

@@ -2,12 +2,15 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPalette>
+#include <QStyledItemDelegate>
 #include <QWidget>
 
 #include "CentralHandler.h"
 
+#include <algorithm>
 #include <cctype>
 #include <limits>
 
@@ -31,6 +34,8 @@ TColor StaticTextColor(const QWidget* text) { return FromQColor(text->palette().
 TTimer::TTimer(QObject* owner, const QString& name, int intervalMs, bool enabled)
     : QObject(owner), enabled_(enabled), interval_(intervalMs) {
   setObjectName(name);
+  // Qt's default coarse timers may fire up to 5 % early.
+  timer_.setTimerType(Qt::PreciseTimer);
   QObject::connect(&timer_, &QTimer::timeout, this, [this] {
     if (OnTimer) RunGuarded(OnTimer);
   });
@@ -52,6 +57,48 @@ void TTimer::SetInterval(int ms) {
 void TTimer::Update() {
   timer_.stop();
   if (enabled_ && interval_ > 0) timer_.start(interval_);
+}
+
+namespace {
+
+// With uniform rows the view asks for one row's size (the last row's) instead
+// of every row's; this answers with the widest width and the tallest height
+// of all rows, measuring each row once, when it is first asked after the row
+// came. A text of two lines (a card's display text) is thus never cut.
+class TListBoxRows : public QStyledItemDelegate {
+ public:
+  explicit TListBoxRows(QListWidget* list) : QStyledItemDelegate(list), list_(list) {
+    QAbstractItemModel* model = list->model();
+    const auto forget = [this] {
+      measured_ = 0;
+      largest_ = QSize(0, 0);
+    };
+    QObject::connect(model, &QAbstractItemModel::modelReset, this, forget);
+    QObject::connect(model, &QAbstractItemModel::rowsRemoved, this, forget);
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, this,
+                     [this, forget](const QModelIndex&, int first, int) {
+                       if (first < measured_) forget();
+                     });
+  }
+
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    const QAbstractItemModel* model = list_->model();
+    for (const int rows = model->rowCount(); measured_ < rows; ++measured_)
+      largest_ = largest_.expandedTo(QStyledItemDelegate::sizeHint(option, model->index(measured_, 0)));
+    return largest_.expandedTo(QStyledItemDelegate::sizeHint(option, index));
+  }
+
+ private:
+  QListWidget* list_;
+  mutable int measured_ = 0;
+  mutable QSize largest_{0, 0};
+};
+
+}  // namespace
+
+void UseListBoxRows(QListWidget* list) {
+  list->setUniformItemSizes(true);
+  list->setItemDelegate(new TListBoxRows(list));
 }
 
 void RunGuarded(const std::function<void()>& handler) noexcept {

@@ -2,7 +2,11 @@
 // The few behaviours of the old GUI toolkit that the console's logic was
 // written against, rebuilt on Qt in one place:
 //  - TTimer: enabling a running timer does not restart it; changing the
-//    interval restarts it only when the value differs; interval 0 never fires.
+//    interval restarts it only when the value differs; interval 0 never fires;
+//    a tick never comes before its interval has passed (a modem is given the
+//    full answer delay, a call its full length).
+//  - List boxes draw every row at one height (UseListBoxRows), so adding a
+//    row costs the same however many the list holds.
 //  - Check-box handlers run whenever the box changes, also when code changes
 //    it (ConnectCheckChange uses toggled(), not clicked()); setting the state
 //    it already has runs nothing. Combo-box change handlers run only for the
@@ -29,6 +33,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QListWidget;
 class QWidget;
 
 namespace corvane {
@@ -66,6 +71,13 @@ class TTimer : public QObject {
   bool enabled_ = false;
   int interval_ = 1000;
 };
+
+// Rows of one height, as the old list box drew them: Qt otherwise measures
+// every row again whenever one is added, and a log of a thousand rows then
+// costs a modem reply several times what an empty one does. The rows are as
+// wide and as tall as the largest row since the list was last emptied, so a
+// long entry can still be scrolled to and a text of two lines is not cut.
+void UseListBoxRows(QListWidget* list);
 
 // Runs an event handler; what it raises goes to the application's central
 // exception handler, never into the event loop.

@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QListWidget>
+#include <QScrollBar>
 
 #include "ConsoleTestSupport.h"
 #include "uLineLog.h"
@@ -128,4 +130,30 @@ TEST(Toolkit, TimerRestartsWhenTheIntervalChanges) {
   t.SetInterval(301);  // a new value counts from now
   ASSERT_TRUE(WaitUntil([&] { return firedAt >= 0; }, 2000));
   EXPECT_GE(firedAt, 450);
+}
+
+// Rows of one height still scroll to the widest entry and show a text of two
+// lines whole, also when smaller ones came after them; an emptied list
+// forgets them.
+TEST(Toolkit, ListBoxRowsKeepTheLargestEntryWhole) {
+  QListWidget list;
+  list.resize(176, 94);
+  UseListBoxRows(&list);
+  list.show();
+  const QString wide = QString(120, QLatin1Char('W'));
+  list.addItem(wide);
+  list.addItem(QStringLiteral("Kartu sudah terdaftar.\nTidak perlu registrasi ulang."));
+  for (int i = 0; i < 20; ++i) list.addItem(QStringLiteral("F001: %1").arg(i));
+  list.setCurrentRow(list.count() - 1);
+  Pump(20);
+  const int wideText = list.fontMetrics().horizontalAdvance(wide);
+  EXPECT_GE(list.visualItemRect(list.item(0)).width(), wideText);
+  EXPECT_GE(list.horizontalScrollBar()->maximum(), wideText - list.viewport()->width());
+  EXPECT_GE(list.visualItemRect(list.item(1)).height(), 2 * list.fontMetrics().lineSpacing());
+  EXPECT_EQ(list.visualItemRect(list.item(0)).height(), list.visualItemRect(list.item(21)).height());
+  list.clear();
+  list.addItem(QStringLiteral("F001: short"));
+  Pump(20);
+  EXPECT_EQ(list.horizontalScrollBar()->maximum(), 0);
+  EXPECT_LT(list.visualItemRect(list.item(0)).height(), 2 * list.fontMetrics().lineSpacing());
 }

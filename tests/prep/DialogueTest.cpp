@@ -6,9 +6,11 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
 
 #include "PrepBench.h"
 #include "SerPort.h"
+#include "TickClock.h"
 #include "ui_TfzInitModem.h"
 
 using namespace corvane;
@@ -345,6 +347,35 @@ TEST_F(PrepDialogue, CekModemWithoutAnAnswerTurnsEveryStepRed) {
   ASSERT_TRUE(bench->WaitLog("AT : no answer"));
   for (QLabel* UiForm::*s : kStatusTexts)
     EXPECT_TRUE(ShowsStatus(F().*s, "Not OK", clRed)) << (F().*s)->objectName().toStdString();
+}
+
+// The tool's answer time-out gives a slow modem the whole of it, every time:
+// each step's button against a silent modem, timed from the click.
+TEST_F(PrepDialogue, AnswerTimeOutNeverEndsBeforeItsInterval) {
+  constexpr int kTimeOutMs = 1000;
+  Open(Scenario(), kTimeOutMs);
+  M().SetSilent(true);
+  auto* timer = W().findChild<QTimer*>(QStringLiteral("tReplyTimeOut"));
+  ASSERT_NE(timer, nullptr);
+  ::testsupport::TickClock ticks;
+  std::function<void()> tick;
+  QObject::connect(timer, &QTimer::timeout, &W(), [&] {
+    if (tick) tick();
+  });
+  const struct {
+    QPushButton* UiForm::*button;
+    const char* name;
+  } kButtons[] = {
+      {&UiForm::btnCekModem, "Cek Modem"},          {&UiForm::btnStatusKartu, "Rep. Sim Exist"},
+      {&UiForm::btnDeactivate, "Deactivate STK"},   {&UiForm::btnConfigure, "Configure STK"},
+      {&UiForm::btnActivateSTK, "Activate STK"},    {&UiForm::btnResetModem, "Reset Modem"},
+  };
+  for (const auto& b : kButtons) {
+    tick = ticks.Armed(b.name, kTimeOutMs);
+    (F().*b.button)->click();
+    ASSERT_TRUE(WaitUntil([&] { return ticks.AllTicked(1); }, 5000)) << b.name;
+  }
+  EXPECT_EQ(ticks.EarlyTicks(), std::vector<std::string>{});
 }
 
 // "Set" on an open port closes it and opens the new number at the new speed;
