@@ -356,10 +356,24 @@ class TBaseDispatcher {
   // Copies into the output ring at OutHead (the caller checked the room and
   // holds OutputLock) and wakes the output thread. Returns count.
   virtual uint32_t WriteToRing(const uint8_t* block, uint32_t count);
-  // Event thread: waits for device events; watches for input only while
-  // wantInput. Returns kEv* bits, 0 when woken by CancelDeviceEventWait.
-  virtual uint32_t WaitDeviceEvent(bool wantInput) = 0;
+  // Dispatch thread: waits until input arrives (watched only while
+  // wantInput), the device is lost, WakeInputWait is called or timeoutMs
+  // passes (< 0: no limit). Returns kEvRxChar when the device is to be read
+  // (a loss adds kEvDeviceLost | kEvErr), 0 otherwise.
+  virtual uint32_t WaitDeviceInput(bool wantInput, int timeoutMs) = 0;
+  virtual void WakeInputWait() = 0;
+  // False for a device whose input wait may miss arriving bytes: the
+  // dispatch thread then reads it at least every 50 ms.
+  virtual bool InputReported() { return true; }
+  // Event thread: waits for a modem-line change and returns its kEv* bits
+  // (a pulse that came and went included); 0 when woken by
+  // CancelDeviceEventWait. A device that cannot report changes waits only
+  // for that.
+  virtual uint32_t WaitDeviceEvent() = 0;
   virtual void CancelDeviceEventWait() = 0;
+  // True while line changes reach WaitDeviceEvent; otherwise every pass
+  // compares the lines (where the device has any).
+  virtual bool LineChangesReported() = 0;
   virtual bool SetupDeviceQueues(uint32_t inSize, uint32_t outSize) = 0;
   // The device handle (>= 0) or a negative code.
   virtual int32_t OpenHandle(const std::string& name) = 0;
@@ -413,7 +427,7 @@ class TBaseDispatcher {
   // SerDispatchLine.cpp
   int32_t WriteLine(TDCB& dcb);
   void WaitOutputDrained();
-  void ModemStatusChanged();
+  void ModemStatusChanged(uint32_t events);
   void UpdateReceiveFlow();
   void DriveFlowLines(bool hold);
   bool OutputGated() const;
@@ -437,19 +451,22 @@ class TBaseDispatcher {
   void ComThreadMain();
   void DispThreadMain();
   void OutThreadMain();
-  void PassOnce();
+  void PassOnce(uint32_t inputEvents);
+  // A pass can find something without an event: the lines must be compared,
+  // the device does not report input, or bytes wait to be offered again.
+  bool TimedPassDue();
   void WriteOutRing();
   void AdvanceOut(uint32_t n);  // OutputLock held
   enum class Worker { Com, Disp, Out };
   void ReleaseThreadSlot(Worker which);
-  void WaitThreadEnd(const std::atomic<bool>& ended);
+  // nudge: repeated until the thread has ended (a wake-up may come too early
+  // for a wait that has yet to begin).
+  void WaitThreadEnd(const std::atomic<bool>& ended, void (TBaseDispatcher::*nudge)() = nullptr);
   void JoinThreads();
   bool OnDispatchThread() const;
 
   // Signal bits of the threads' hand-shakes.
   enum : uint32_t {
-    kDeviceEventSignal = 0x1,
-    kPassDoneSignal = 0x2,
     kThreadStartSignal = 0x4,
     kOutputQueuedSignal = 0x8,
     kStopOutputSignal = 0x10,
@@ -520,7 +537,7 @@ class TBaseDispatcher {
 
   // Threads.
   TSignalSet signals_{0};
-  std::atomic<uint32_t> deviceEvents_{0};  // accumulated until a pass takes them
+  std::atomic<uint32_t> deviceEvents_{0};  // line events, accumulated until a pass takes them
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> closeDeferred_{false};
   std::atomic<bool> shutdownOnExit_{false};
