@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "SerMisc.h"
 
@@ -251,7 +252,41 @@ void TBaseDispatcher::ConsumeInput(uint32_t n) {
   RoomMade(wasFull);
 }
 
+int32_t TBaseDispatcher::TakeAheadThroughGate(uint8_t& c) {
+  uint32_t open = kGateOpen;
+  if (!aheadGate_.compare_exchange_strong(open, kGateReading, std::memory_order_acquire))
+    return kReadSlowly;
+  // Inside the gate nothing but this thread moves the ring's unread end or
+  // the read-ahead count; the trace is recorded the ordinary way.
+  int32_t r = kReadSlowly;
+  if (!trace_.On() && ReadingAheadLocked()) {
+    const uint32_t peek = peekCount_.load(std::memory_order_relaxed);
+    if (peek >= InUnreadLocked()) {
+      r = ecBufferIsEmpty;
+    } else {
+      c = inRing_[RingAdvance(inTail_, peek, kInRingSize)];
+      peekCount_.store(peek + 1, std::memory_order_relaxed);
+      r = 0;
+    }
+  }
+  aheadGate_.store(kGateOpen, std::memory_order_release);
+  return r;
+}
+
+void TBaseDispatcher::ShutAheadGate() {
+  uint32_t open = kGateOpen;
+  // A read in flight takes a few nanoseconds.
+  while (!aheadGate_.compare_exchange_weak(open, kGateShut, std::memory_order_acquire)) {
+    if (open == kGateShut) return;
+    open = kGateOpen;
+    std::this_thread::yield();
+  }
+}
+
 int32_t TBaseDispatcher::TakeChar(uint8_t& c, bool mayReadAhead) {
+  if (mayReadAhead) {
+    if (const int32_t r = TakeAheadThroughGate(c); r != kReadSlowly) return r;
+  }
   std::lock_guard in(inputLock_);
   if (mayReadAhead && ReadingAheadLocked()) {
     if (peekCount_ >= InUnreadLocked()) return ecBufferIsEmpty;
@@ -280,7 +315,7 @@ int32_t TBaseDispatcher::PeekAhead(uint8_t& c, uint32_t n) {
 uint32_t TBaseDispatcher::UnreadCount(bool mayReadAhead) {
   std::lock_guard in(inputLock_);
   const uint32_t unread = InUnreadLocked();
-  const uint32_t handedOut = mayReadAhead && ReadingAheadLocked() ? peekCount_ : HandedOutLocked();
+  const uint32_t handedOut = mayReadAhead && ReadingAheadLocked() ? peekCount_.load() : HandedOutLocked();
   return unread - std::min(unread, handedOut);
 }
 

@@ -443,6 +443,12 @@ class TBaseDispatcher {
     return currentAvail_ && currentTicket_->CurrentState() == TNoticeTicket::State::Running;
   }
   uint32_t HandedOutLocked() const;
+  // The handler's read through the gate: 0, ecBufferIsEmpty, or kReadSlowly
+  // when the read must take the ordinary road under InputLock.
+  static constexpr int32_t kReadSlowly = 1;
+  int32_t TakeAheadThroughGate(uint8_t& c);
+  void OpenAheadGate() { aheadGate_.store(kGateOpen, std::memory_order_release); }
+  void ShutAheadGate();
   void ConsumeHandedOutLocked();
   void CancelPendingNotice();
   void UpdateNoticeNeedLocked(int mode);
@@ -522,7 +528,15 @@ class TBaseDispatcher {
   uint64_t lastNoticeTotal_ = 0;  // totalIn_ when a notice last reached a handler
   std::shared_ptr<TNoticeTicket> currentTicket_;  // the delivery waited for
   bool currentAvail_ = false;  // ... is a bytes-available (or data) notice; set only with it
-  uint32_t peekCount_ = 0;     // read ahead by its handler, from inTail_
+  // Read ahead by its handler, from inTail_. Written under InputLock, or by
+  // the handler itself through the read-ahead gate.
+  std::atomic<uint32_t> peekCount_{0};
+  // While a receiver's turn is under way the gate is open: its handler, who
+  // owns the offered bytes, reads them through it without taking InputLock.
+  // The dispatch thread shuts it (waiting out a read in flight) before it
+  // ends the turn.
+  enum : uint32_t { kGateOpen = 0, kGateReading = 1, kGateShut = 2 };
+  std::atomic<uint32_t> aheadGate_{kGateShut};
   uint32_t mostTaken_ = 0;     // most read ahead by earlier receivers of the notice
 
   // Output ring (OutputLock).

@@ -127,7 +127,7 @@ void TBaseDispatcher::ClearTriggers() {
 uint32_t TBaseDispatcher::HandedOutLocked() const {
   // Each receiver reads from InTail; the one running now has read peekCount_
   // bytes, those before it mostTaken_ at the most.
-  return std::max(mostTaken_, peekCount_);
+  return std::max(mostTaken_, peekCount_.load());
 }
 
 void TBaseDispatcher::ConsumeHandedOutLocked() {
@@ -215,12 +215,15 @@ bool TBaseDispatcher::DeliverNotice(uint16_t msg, uint32_t wParam, uint16_t data
       currentTicket_ = ticket;
       currentAvail_ = availKind;
     }
+    if (availKind) OpenAheadGate();
     if (!entry->receiver->PostNotice(ticket)) ticket->Cancel();
     ticket->WaitFor(timeout);  // no lock held while the receiver runs
 
-    // The end of this receiver's turn is decided under InputLock, so a read
-    // is either still the handler's read-ahead or comes after it.
+    // The end of this receiver's turn is decided under InputLock with the
+    // gate shut, so a read is either still the handler's read-ahead or
+    // comes after it.
     std::lock_guard in(inputLock_);
+    ShutAheadGate();
     const TNoticeTicket::State final = ticket->Close();
     const bool ran =
         final == TNoticeTicket::State::Done || final == TNoticeTicket::State::Abandoned;
@@ -236,7 +239,7 @@ bool TBaseDispatcher::DeliverNotice(uint16_t msg, uint32_t wParam, uint16_t data
     }
     // A read the ordinary way since the handler returned has taken its
     // bytes already and left peekCount_ at 0.
-    mostTaken_ = std::max(mostTaken_, peekCount_);
+    mostTaken_ = std::max(mostTaken_, peekCount_.load());
     peekCount_ = 0;
     if (final == TNoticeTicket::State::Abandoned) {
       // The handler still runs and now reads the ordinary way: what it read
