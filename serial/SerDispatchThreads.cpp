@@ -189,8 +189,9 @@ bool TBaseDispatcher::TimedPassDue() {
   if (!InputReported()) return true;
   if (modemLinesKnown_.load() && !LineChangesReported()) return true;
   std::lock_guard in(inputLock_);
-  // A notice no handler took leaves its bytes to a later pass.
-  return InUnreadLocked() > 0;
+  // A notice no handler took leaves its bytes to a later pass; bytes a
+  // handler has seen and left unread wait for a read, not for a pass.
+  return InUnreadLocked() > 0 && totalIn_ != lastNoticeTotal_;
 }
 
 void TBaseDispatcher::PassOnce(uint32_t inputEvents) {

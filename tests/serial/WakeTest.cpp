@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <set>
@@ -14,6 +15,7 @@
 
 #include "ComDir.h"
 #include "FakeDevice.h"
+#include "GuiThread.h"
 #include "PollWait.h"
 #include "PtyMaster.h"
 #include "SerDevice.h"
@@ -44,6 +46,31 @@ TEST_F(WakeFake, IdlePortWithoutLinesToWatchNeverWakesItsDispatchThread) {
   // Still awake for input.
   fake_.Inject("OK\r\n");
   ASSERT_TRUE(PollUntil([&] { return fake_.UnreadCount() == 4; }));
+}
+
+TEST_F(WakeFake, BytesAHandlerLeftUnreadWaitForAReadNotForPasses) {
+  std::atomic<int> notices{0};
+  serialtest::GuiThread gui([&](serial::TNoticeTicket& t) {
+    uint8_t c;
+    fake_.TakeChar(c);  // one of the offered bytes; the rest stay
+    (void)t;
+    ++notices;
+  });
+  ASSERT_EQ(Open(), 0);
+  fake_.AddWindowHandler(gui.ReceiverPtr());
+  fake_.UpdateNoticeNeed(1);
+  fake_.SetNoticeThreshold(1);
+  const std::string line = "+CMTI: \"SM\",3\r\n";
+  fake_.Inject(line);
+  ASSERT_TRUE(PollUntil([&] { return notices.load() == 1 && !fake_.NoticeRunning(); }));
+  const int before = fake_.InputWaits();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_LE(fake_.InputWaits() - before, 1);
+  EXPECT_EQ(notices.load(), 1);
+  EXPECT_EQ(fake_.UnreadCount(), line.size() - 1);
+  // New bytes bring a notice for all that is unread.
+  fake_.Inject("OK");
+  ASSERT_TRUE(PollUntil([&] { return notices.load() == 2; }));
 }
 
 TEST_F(WakeFake, LinesThatMustBeComparedKeepTheTimedPass) {
