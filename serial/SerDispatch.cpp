@@ -47,6 +47,10 @@ std::recursive_mutex& PortListLock() {
 
 TBaseDispatcher* FindDispatcher(int32_t handle) {
   std::lock_guard lock(PortListLock());
+  return FindDispatcherLocked(handle);
+}
+
+TBaseDispatcher* FindDispatcherLocked(int32_t handle) {
   auto& list = PortList();
   if (handle < 0 || static_cast<size_t>(handle) >= list.size()) return nullptr;
   return list[static_cast<size_t>(handle)];

@@ -186,6 +186,8 @@ class TBaseDispatcher;
 // The dispatcher with that handle, or nullptr. Hold PortListLock while the
 // result is used.
 TBaseDispatcher* FindDispatcher(int32_t handle);
+// The same for a caller that holds PortListLock already.
+TBaseDispatcher* FindDispatcherLocked(int32_t handle);
 size_t PortListCount();
 
 class TBaseDispatcher {
@@ -512,6 +514,11 @@ class TBaseDispatcher {
 
   // Notice receivers and state (GeneralLock).
   std::vector<std::shared_ptr<TWindowEntry>> windowHandlers_;
+  // The same list as a delivery walks it, made again whenever the list
+  // changes (rarely), so a notice takes it without copying.
+  using TWindowList = std::vector<std::shared_ptr<TWindowEntry>>;
+  std::shared_ptr<const TWindowList> handlersView_ = std::make_shared<const TWindowList>();
+  void HandlersChangedLocked() { handlersView_ = std::make_shared<const TWindowList>(windowHandlers_); }
   std::atomic<bool> portWindowInstalled_{false};
   std::atomic<bool> noticesWanted_{false};
   std::atomic<bool> noticeRunning_{false};
