@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <set>
@@ -19,6 +20,7 @@
 #include "PollWait.h"
 #include "PtyMaster.h"
 #include "SerDevice.h"
+#include "TtyDevice.h"
 
 namespace {
 
@@ -171,6 +173,30 @@ long SwitchesOfThreadsNotIn(const std::set<std::string>& before, std::set<std::s
   }
   ::closedir(dir);
   return total;
+}
+
+TEST(WakePty, PseudoTerminalRefusesTheLineWaitAtOnce) {
+  // The event thread's fall-back rests on this: a driver without a line
+  // wait says so instead of waiting.
+  PtyMaster pty;
+  ASSERT_TRUE(pty.Ok());
+  int fd = -1;
+  ASSERT_EQ(platform::TtyOpenExclusive(pty.SlaveName().c_str(), fd), 0);
+  platform::TtyPrepareWakeSignal();
+  std::atomic<int> result{-1};
+  std::thread waiter([&] { result = platform::TtyWaitModemChange(fd); });
+  const unsigned long id = static_cast<unsigned long>(waiter.native_handle());
+  const bool ended = PollUntil([&] { return result.load() != -1; }, 2s);
+  // Should it wait after all, the signal ends it (repeated: it may come first).
+  while (result.load() == -1) {
+    platform::TtyWakeWaiter(id);
+    std::this_thread::sleep_for(10ms);
+  }
+  waiter.join();
+  EXPECT_TRUE(ended);
+  EXPECT_NE(result.load(), 0);
+  EXPECT_NE(result.load(), EINTR);
+  platform::TtyClose(fd);
 }
 
 TEST(WakePty, IdleOpenPortSleeps) {
