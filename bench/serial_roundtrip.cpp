@@ -1,9 +1,10 @@
-// serial_roundtrip [--echo PATH] [--trips N] [--mib M]
+// serial_roundtrip [--echo PATH] [--trips N] [--mib M] [--idle-ports P]
 //
 // Measures, on pseudo-terminal pairs, (a) a plain termios/poll echo and
 // (b) serial_echo (TComPort): N round trips of a 24-byte AT-style line
 // (median, p99) and the throughput of M MiB through each, then the CPU the
-// idle echo uses, and prints the ratios of (b) to (a).
+// idle echo uses, then the CPU and wake-ups of each echo holding P ports
+// open with nothing arriving, and prints the ratios of (b) to (a).
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -41,33 +42,45 @@ const std::string kLine = "AT+CMGS=\"+62812345678\"\r\n";  // 24 bytes
 
 // ---- (a) the plain echo, run as a child process of this program ----------
 
-int PlainEcho(const char* path) {
-  int fd = ::open(path, O_RDWR | O_NOCTTY);
-  if (fd < 0) Fail(path);
-  termios t{};
-  tcgetattr(fd, &t);
-  cfmakeraw(&t);
-  cfsetispeed(&t, B115200);
-  cfsetospeed(&t, B115200);
-  tcsetattr(fd, TCSANOW, &t);
+// Echoes every device given; ends when all have hung up.
+int PlainEcho(int count, char** paths) {
+  std::vector<pollfd> fds;
+  for (int i = 0; i < count; ++i) {
+    int fd = ::open(paths[i], O_RDWR | O_NOCTTY);
+    if (fd < 0) Fail(paths[i]);
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    cfsetispeed(&t, B115200);
+    cfsetospeed(&t, B115200);
+    tcsetattr(fd, TCSANOW, &t);
+    fds.push_back({fd, POLLIN, 0});
+  }
   std::printf("READY\n");
   std::fflush(stdout);
   char buf[4096];
-  for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, -1) < 0) {
+  size_t open = fds.size();
+  while (open > 0) {
+    if (::poll(fds.data(), fds.size(), -1) < 0) {
       if (errno == EINTR) continue;
       return 1;
     }
-    if (p.revents & (POLLHUP | POLLERR)) return 0;
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n <= 0) return 0;
-    for (ssize_t done = 0; done < n;) {
-      ssize_t w = ::write(fd, buf + done, static_cast<size_t>(n - done));
-      if (w < 0) return 0;
-      done += w;
+    for (pollfd& p : fds) {
+      if (p.fd < 0 || p.revents == 0) continue;
+      ssize_t n = (p.revents & (POLLHUP | POLLERR)) ? 0 : ::read(p.fd, buf, sizeof buf);
+      for (ssize_t done = 0; n > 0 && done < n;) {
+        ssize_t w = ::write(p.fd, buf + done, static_cast<size_t>(n - done));
+        if (w < 0) n = 0;
+        else done += w;
+      }
+      if (n <= 0) {
+        ::close(p.fd);
+        p.fd = -1;
+        --open;
+      }
     }
   }
+  return 0;
 }
 
 // ---- the measuring side -----------------------------------------------------
@@ -143,15 +156,58 @@ void ReadExactly(int fd, char* into, size_t len) {
 
 // CPU time of every thread of a process, in seconds (scheduler statistics:
 // nanoseconds, unlike the clock ticks of /proc/<pid>/stat).
-double CpuSeconds(pid_t pid) {
-  double total = 0;
+// The third figure counts the times a thread was put on a CPU: its wake-ups.
+struct CpuUse {
+  double seconds = 0;
+  double wakeups = 0;
+};
+CpuUse CpuOf(pid_t pid) {
+  CpuUse use;
   const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
   for (const auto& task : std::filesystem::directory_iterator(tasks)) {
     std::ifstream f(task.path() / "schedstat");
-    unsigned long long ns = 0;
-    if (f >> ns) total += static_cast<double>(ns) / 1e9;
+    unsigned long long ns = 0, waitNs = 0, slices = 0;
+    if (f >> ns >> waitNs >> slices) {
+      use.seconds += static_cast<double>(ns) / 1e9;
+      use.wakeups += static_cast<double>(slices);
+    }
   }
-  return total;
+  return use;
+}
+double CpuSeconds(pid_t pid) { return CpuOf(pid).seconds; }
+
+void AwaitExit(const Child& child, const std::string& name) {
+  int status = 0;
+  for (int i = 0; i < 300 && waitpid(child.pid, &status, WNOHANG) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (waitpid(child.pid, &status, WNOHANG) == 0) {
+    std::fprintf(stderr, "serial_roundtrip: %s did not exit on hang-up\n", name.c_str());
+    kill(child.pid, SIGKILL);
+    waitpid(child.pid, &status, 0);
+  }
+  close(child.out);
+}
+
+struct IdleResult {
+  double cpuMsPerS = 0, wakeupsPerS = 0;
+};
+
+// Many open ports with nothing arriving: what the echo costs while it waits.
+IdleResult MeasureIdle(const std::vector<std::string>& echoArgvHead, int ports) {
+  std::vector<Pty> ptys;
+  std::vector<std::string> argv = echoArgvHead;
+  for (int i = 0; i < ports; ++i) {
+    ptys.push_back(MakePty());
+    argv.push_back(ptys.back().slave);
+  }
+  Child child = Spawn(argv);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const CpuUse u0 = CpuOf(child.pid);
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  const CpuUse u1 = CpuOf(child.pid);
+  for (const Pty& p : ptys) close(p.master);
+  AwaitExit(child, argv[0]);
+  return {(u1.seconds - u0.seconds) * 1000.0 / 3.0, (u1.wakeups - u0.wakeups) / 3.0};
 }
 
 struct Result {
@@ -216,35 +272,30 @@ Result Measure(const std::vector<std::string>& echoArgvHead, int trips, int mib)
 
   // Hang up: the echo exits by itself.
   close(pty.master);
-  int status = 0;
-  for (int i = 0; i < 300 && waitpid(child.pid, &status, WNOHANG) == 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  if (waitpid(child.pid, &status, WNOHANG) == 0) {
-    std::fprintf(stderr, "serial_roundtrip: %s did not exit on hang-up\n", argv[0].c_str());
-    kill(child.pid, SIGKILL);
-    waitpid(child.pid, &status, 0);
-  }
-  close(child.out);
+  AwaitExit(child, argv[0]);
   return r;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::string(argv[1]) == "--plain-echo") return PlainEcho(argv[2]);
+  if (argc >= 3 && std::string(argv[1]) == "--plain-echo") return PlainEcho(argc - 2, argv + 2);
   std::string echo = SERIAL_ECHO_DEFAULT;
-  int trips = 5000, mib = 32;
+  int trips = 5000, mib = 32, idlePorts = 64;
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string a = argv[i];
     if (a == "--echo") echo = argv[i + 1];
     else if (a == "--trips") trips = std::atoi(argv[i + 1]);
     else if (a == "--mib") mib = std::atoi(argv[i + 1]);
+    else if (a == "--idle-ports") idlePorts = std::atoi(argv[i + 1]);
   }
-  if (trips < 1 || mib < 1) return 2;
+  if (trips < 1 || mib < 1 || idlePorts < 1) return 2;
   signal(SIGPIPE, SIG_IGN);
 
   const Result plain = Measure({"/proc/self/exe", "--plain-echo"}, trips, mib);
   const Result comp = Measure({echo}, trips, mib);
+  const IdleResult plainIdle = MeasureIdle({"/proc/self/exe", "--plain-echo"}, idlePorts);
+  const IdleResult compIdle = MeasureIdle({echo}, idlePorts);
 
   std::printf("%d round trips of a %zu-byte line, %d MiB through each echo\n", trips, kLine.size(), mib);
   std::printf("%-22s %12s %12s %10s %14s %8s\n", "", "median us", "p99 us", "MiB/s", "idle CPU ms/s", "corrupt");
@@ -256,5 +307,12 @@ int main(int argc, char** argv) {
   row("(b) serial_echo", comp);
   std::printf("ratio (b)/(a): round trip median %.2f, p99 %.2f, throughput %.2f\n", comp.medianUs / plain.medianUs,
               comp.p99Us / plain.p99Us, comp.mibPerS / plain.mibPerS);
+  std::printf("%d ports open, idle: %-10s %12s %12s %16s\n", idlePorts, "", "CPU ms/s", "wake-ups/s",
+              "wake-ups/port/s");
+  auto idleRow = [&](const char* name, const IdleResult& r) {
+    std::printf("%-22s %12.2f %12.1f %16.2f\n", name, r.cpuMsPerS, r.wakeupsPerS, r.wakeupsPerS / idlePorts);
+  };
+  idleRow("(a) plain termios echo", plainIdle);
+  idleRow("(b) serial_echo", compIdle);
   return plain.corrupt + comp.corrupt == 0 ? 0 : 1;
 }

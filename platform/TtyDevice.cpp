@@ -5,6 +5,8 @@
 
 #include <asm/termbits.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -12,6 +14,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
 
 namespace platform {
 namespace {
@@ -225,7 +228,38 @@ int TtyGetCounters(int fd, TtyCounters& counters) {
   counters.parity = static_cast<uint32_t>(ic.parity);
   counters.brk = static_cast<uint32_t>(ic.brk);
   counters.bufOverrun = static_cast<uint32_t>(ic.buf_overrun);
+  counters.cts = static_cast<uint32_t>(ic.cts);
+  counters.dsr = static_cast<uint32_t>(ic.dsr);
+  counters.ring = static_cast<uint32_t>(ic.rng);
+  counters.dcd = static_cast<uint32_t>(ic.dcd);
   return 0;
+}
+
+namespace {
+// A real-time signal: no other part of the program uses them, and a pending
+// one is not merged away by a second.
+int WakeSignal() { return SIGRTMIN + 4; }
+void IgnoreWake(int) {}
+}  // namespace
+
+void TtyPrepareWakeSignal() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction sa {};
+    sa.sa_handler = IgnoreWake;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: the wait must end with EINTR
+    ::sigaction(WakeSignal(), &sa, nullptr);
+  });
+}
+
+int TtyWaitModemChange(int fd) {
+  const int mask = TIOCM_RNG | TIOCM_DSR | TIOCM_CD | TIOCM_CTS;
+  return ::ioctl(fd, TIOCMIWAIT, mask) == 0 ? 0 : Errno();
+}
+
+void TtyWakeWaiter(unsigned long thread) {
+  ::pthread_kill(static_cast<pthread_t>(thread), WakeSignal());
 }
 
 int TtyInputQueued(int fd, uint32_t& bytes) {

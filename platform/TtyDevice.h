@@ -69,10 +69,24 @@ int TtySetModemLine(int fd, TtyModemLine which, bool on);
 // DCD 0x80. Pseudo-terminals have no modem lines and give an error.
 int TtyGetModemStatus(int fd, uint32_t& bits);
 
+// The driver's counters (TIOCGICOUNT): line errors, and the transitions of
+// the modem lines (a ring counts once per pulse, at its trailing edge).
 struct TtyCounters {
   uint32_t frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
+  uint32_t cts = 0, dsr = 0, ring = 0, dcd = 0;
 };
 int TtyGetCounters(int fd, TtyCounters& counters);
+
+// Waits until CTS, DSR, RI or DCD changes (TIOCMIWAIT): 0 after a change,
+// EINTR when TtyWakeWaiter interrupted it, EIO when the line hung up, ENOTTY
+// or EINVAL where the driver cannot wait (a pseudo-terminal).
+int TtyWaitModemChange(int fd);
+// Interrupts a TtyWaitModemChange running on thread (a pthread_t): sends it
+// a signal whose handler does nothing, installed once without SA_RESTART.
+// A signal that arrives just before the wait begins is lost; callers repeat.
+void TtyWakeWaiter(unsigned long thread);
+// Installs that handler; call before the first wait.
+void TtyPrepareWakeSignal();
 
 int TtyInputQueued(int fd, uint32_t& bytes);
 int TtyOutputQueued(int fd, uint32_t& bytes);

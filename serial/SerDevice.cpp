@@ -1,6 +1,7 @@
 #include "SerDevice.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -38,15 +39,22 @@ int32_t TWin32Dispatcher::OpenHandle(const std::string& name) {
   const platform::TtyOpenLevels levels{DTRLevel(), RTSLevel()};
   if (const int err = platform::TtyOpenExclusive(path.c_str(), fd, levels); err != 0)
     return Negated(platform::WinErrorFromDeviceErrno(err));
-  if (eventWake_.Create() != 0 || writeWake_.Create() != 0) {
+  if (inputWake_.Create() != 0 || writeWake_.Create() != 0) {
     platform::TtyClose(fd);
-    eventWake_.Destroy();
+    inputWake_.Destroy();
     writeWake_.Destroy();
     return ecOutOfMemory;
   }
+  platform::TtyPrepareWakeSignal();
   fd_ = fd;
   lost_ = false;
   modemLinesSupported_ = true;
+  lineWaitSupported_ = true;
+  lineCountsKnown_ = false;
+  {
+    std::lock_guard lock(lineWaitMutex_);
+    eventCancel_ = false;
+  }
   countersSupported_ = platform::TtyGetCounters(fd_, counters_) == 0;
   lineFlags_ = kDcbBinary;
   xonLim_ = xoffLim_ = 0;
@@ -57,7 +65,7 @@ int32_t TWin32Dispatcher::OpenHandle(const std::string& name) {
 
 int32_t TWin32Dispatcher::CloseDevice() {
   const int err = platform::TtyClose(fd_);  // fd_ is -1 afterwards, whatever err says
-  eventWake_.Destroy();
+  inputWake_.Destroy();
   writeWake_.Destroy();
   return err == 0 ? 0 : -1;
 }
@@ -167,7 +175,7 @@ uint32_t TWin32Dispatcher::ReadDevice(uint8_t* buffer, uint32_t count) {
   return 0;
 }
 
-uint32_t TWin32Dispatcher::WaitDeviceEvent(bool wantInput) {
+uint32_t TWin32Dispatcher::WaitDeviceInput(bool wantInput, int timeoutMs) {
   if (readableCheckPending_) {
     readableCheckPending_ = false;
     if (wantInput && bytesRead_.load() == readsAtWake_) {
@@ -177,19 +185,16 @@ uint32_t TWin32Dispatcher::WaitDeviceEvent(bool wantInput) {
     }
   }
   const bool watchDevice = fd_ >= 0 && !lost_.load();
-  // Counted from before the wait: a timed pass of the dispatch thread may
-  // read the bytes between the wake-up and any look taken after it, and such
-  // a wake-up is not an empty one.
   const uint64_t readsBefore = bytesRead_.load();
-  pollfd fds[2] = {{eventWake_.Fd(), POLLIN, 0},
+  pollfd fds[2] = {{inputWake_.Fd(), POLLIN, 0},
                    {watchDevice ? fd_ : -1, static_cast<short>(wantInput ? POLLIN : 0), 0}};
-  const int r = ::poll(fds, 2, -1);
+  const int r = ::poll(fds, 2, timeoutMs);
   if (r < 0) {
     // Only an interrupted wait is expected; anything else must not spin.
     if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(kPassIntervalMs));
     return 0;
   }
-  if (fds[0].revents) eventWake_.Drain();
+  if (fds[0].revents) inputWake_.Drain();
   uint32_t events = 0;
   if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
     MarkLost();
@@ -202,7 +207,85 @@ uint32_t TWin32Dispatcher::WaitDeviceEvent(bool wantInput) {
   return events;
 }
 
-void TWin32Dispatcher::CancelDeviceEventWait() { eventWake_.Signal(); }
+void TWin32Dispatcher::WakeInputWait() { inputWake_.Signal(); }
+
+uint32_t TWin32Dispatcher::LineEventsSinceLastLook() {
+  uint32_t events = 0;
+  platform::TtyCounters now;
+  if (platform::TtyGetCounters(fd_, now) == 0) {
+    if (lineCountsKnown_) {
+      if (now.cts != lineCounts_.cts) events |= kEvCts;
+      if (now.dsr != lineCounts_.dsr) events |= kEvDsr;
+      if (now.dcd != lineCounts_.dcd) events |= kEvRlsd;
+      if (now.ring != lineCounts_.ring) events |= kEvRing;
+    }
+    lineCounts_ = now;
+    lineCountsKnown_ = true;
+    return events;
+  }
+  // No counts: the lines as they are now against the last look.
+  uint32_t lines = 0;
+  if (platform::TtyGetModemStatus(fd_, lines) != 0) return 0;
+  const uint32_t changed = lines ^ lastLines_;
+  if (lineCountsKnown_) {
+    if (changed & kMsCtsOn) events |= kEvCts;
+    if (changed & kMsDsrOn) events |= kEvDsr;
+    if (changed & kMsRlsdOn) events |= kEvRlsd;
+    if ((changed & kMsRingOn) && !(lines & kMsRingOn)) events |= kEvRing;
+  }
+  lastLines_ = lines;
+  lineCountsKnown_ = true;
+  return events;
+}
+
+uint32_t TWin32Dispatcher::WaitDeviceEvent() {
+  std::unique_lock lock(lineWaitMutex_);
+  if (eventCancel_) {
+    eventCancel_ = false;
+    return 0;
+  }
+  if (fd_ < 0 || lost_.load() || !modemLinesSupported_.load() || !lineWaitSupported_.load()) {
+    // Nothing to wait for but the end.
+    lineWaitEnded_.wait(lock, [this] { return eventCancel_; });
+    eventCancel_ = false;
+    return 0;
+  }
+  lock.unlock();
+  // A change between the last look and the wait's start would not end the
+  // wait: look first.
+  if (const uint32_t events = LineEventsSinceLastLook(); events != 0) return events;
+  lock.lock();
+  if (eventCancel_) {
+    eventCancel_ = false;
+    return 0;
+  }
+  eventThread_ = static_cast<unsigned long>(::pthread_self());
+  inLineWait_ = true;
+  lock.unlock();
+  const int err = platform::TtyWaitModemChange(fd_);
+  lock.lock();
+  inLineWait_ = false;
+  lock.unlock();
+  if (err == EIO) {
+    MarkLost();
+    WakeInputWait();
+    return 0;
+  }
+  if (err != 0 && err != EINTR) {
+    // The driver cannot wait: the dispatch thread's passes compare the lines.
+    lineWaitSupported_ = false;
+    WakeInputWait();
+    return 0;
+  }
+  return LineEventsSinceLastLook();
+}
+
+void TWin32Dispatcher::CancelDeviceEventWait() {
+  std::lock_guard lock(lineWaitMutex_);
+  eventCancel_ = true;
+  lineWaitEnded_.notify_all();
+  if (inLineWait_) platform::TtyWakeWaiter(eventThread_);
+}
 
 int32_t TWin32Dispatcher::WriteDevice(const uint8_t* first, uint32_t firstLen,
                                       const uint8_t* second, uint32_t secondLen) {

@@ -8,10 +8,15 @@
 //    tty), -5 held by another component or process, -12 permission refused
 //    (platform::kErrPermissionRefused; never "held"), -8 out of memory,
 //    other negated Windows error numbers (platform/SysError.h).
-//  - the event thread waits in poll() on the device (for input only while
+//  - the dispatch thread waits in poll() on the device (for input only while
 //    the input ring has room) and on a wake-up; a hang-up, an unplugged
 //    device or a closed pseudo-terminal master marks the device lost, and it
 //    is not polled again.
+//  - the event thread waits for modem-line changes with TIOCMIWAIT and tells
+//    them by the driver's counts (TIOCGICOUNT), so a ring or DCD pulse of
+//    any length is seen. Where the driver cannot wait (a pseudo-terminal has
+//    no lines at all) it only waits to be stopped, and the lines are compared
+//    at each pass where there are any.
 //  - DTR and RTS by TIOCMBIS/TIOCMBIC (failures ignored: pseudo-terminals
 //    have no modem lines), set to the wanted levels as the device opens;
 //    modem status by TIOCMGET, error bits from the driver's error counters,
@@ -20,7 +25,9 @@
 // Threads: as TBaseDispatcher; the descriptor and its wake-ups are made by
 // the open and closed only after the worker threads have ended.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "SerDispatch.h"
@@ -42,8 +49,11 @@ class TWin32Dispatcher : public TBaseDispatcher {
   int32_t GetDeviceLine(TDCB& dcb) override;
   uint32_t ReadDevice(uint8_t* buffer, uint32_t count) override;
   int32_t SetDeviceLine(const TDCB& dcb) override;
-  uint32_t WaitDeviceEvent(bool wantInput) override;
+  uint32_t WaitDeviceInput(bool wantInput, int timeoutMs) override;
+  void WakeInputWait() override;
+  uint32_t WaitDeviceEvent() override;
   void CancelDeviceEventWait() override;
+  bool LineChangesReported() override { return lineWaitSupported_.load(); }
   bool SetupDeviceQueues(uint32_t inSize, uint32_t outSize) override;
   int32_t OpenHandle(const std::string& name) override;
   int32_t CloseDevice() override;
@@ -58,12 +68,25 @@ class TWin32Dispatcher : public TBaseDispatcher {
 
  private:
   void MarkLost() { lost_ = true; }
+  // Line events since the counts were last taken (event thread).
+  uint32_t LineEventsSinceLastLook();
 
   int fd_ = -1;
-  platform::WakeEvent eventWake_;
+  platform::WakeEvent inputWake_;
   platform::WakeEvent writeWake_;
   std::atomic<bool> lost_{false};
   std::atomic<bool> modemLinesSupported_{true};
+  std::atomic<bool> lineWaitSupported_{true};
+  // The event thread's wait and what ends it (lineWaitMutex_).
+  std::mutex lineWaitMutex_;
+  std::condition_variable lineWaitEnded_;
+  bool eventCancel_ = false;
+  bool inLineWait_ = false;   // in TIOCMIWAIT now: only then is the thread signalled
+  unsigned long eventThread_ = 0;
+  // The line counts and lines at the last look (event thread).
+  bool lineCountsKnown_ = false;
+  platform::TtyCounters lineCounts_;
+  uint32_t lastLines_ = 0;
   // Error counters at the last status read (OutputLock).
   bool countersSupported_ = false;
   platform::TtyCounters counters_;
@@ -71,7 +94,7 @@ class TWin32Dispatcher : public TBaseDispatcher {
   uint32_t lineFlags_ = 0;
   uint16_t xonLim_ = 0;
   uint16_t xoffLim_ = 0;
-  // Readable wake-ups that brought no byte, in a row (event thread): a
+  // Readable wake-ups that brought no byte, in a row (dispatch thread): a
   // device that keeps saying "readable" but gives nothing is gone.
   std::atomic<uint64_t> bytesRead_{0};
   uint64_t readsAtWake_ = 0;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "SerMisc.h"
 
@@ -46,6 +47,10 @@ std::recursive_mutex& PortListLock() {
 
 TBaseDispatcher* FindDispatcher(int32_t handle) {
   std::lock_guard lock(PortListLock());
+  return FindDispatcherLocked(handle);
+}
+
+TBaseDispatcher* FindDispatcherLocked(int32_t handle) {
   auto& list = PortList();
   if (handle < 0 || static_cast<size_t>(handle) >= list.size()) return nullptr;
   return list[static_cast<size_t>(handle)];
@@ -221,7 +226,7 @@ void TBaseDispatcher::CloseDeviceOrDefer() {
     closeAfterThreads_ = true;
     stopRequested_ = true;
     CancelDeviceEventWait();
-    signals_.Set(kPassDoneSignal);
+    WakeInputWait();
     return;
   }
   CloseDeviceNow();
@@ -249,8 +254,8 @@ uint32_t TBaseDispatcher::InUnreadLocked() const {
 }
 
 void TBaseDispatcher::RoomMade(bool wasFull) {
-  // The event thread stopped watching for input while the ring was full.
-  if (wasFull) CancelDeviceEventWait();
+  // The dispatch thread stopped watching for input while the ring was full.
+  if (wasFull) WakeInputWait();
   if (flowHeld_.load()) UpdateReceiveFlow();
 }
 
@@ -263,7 +268,41 @@ void TBaseDispatcher::ConsumeInput(uint32_t n) {
   RoomMade(wasFull);
 }
 
+int32_t TBaseDispatcher::TakeAheadThroughGate(uint8_t& c) {
+  uint32_t open = kGateOpen;
+  if (!aheadGate_.compare_exchange_strong(open, kGateReading, std::memory_order_acquire))
+    return kReadSlowly;
+  // Inside the gate nothing but this thread moves the ring's unread end or
+  // the read-ahead count; the trace is recorded the ordinary way.
+  int32_t r = kReadSlowly;
+  if (!trace_.On() && ReadingAheadLocked()) {
+    const uint32_t peek = peekCount_.load(std::memory_order_relaxed);
+    if (peek >= InUnreadLocked()) {
+      r = ecBufferIsEmpty;
+    } else {
+      c = inRing_[RingAdvance(inTail_, peek, kInRingSize)];
+      peekCount_.store(peek + 1, std::memory_order_relaxed);
+      r = 0;
+    }
+  }
+  aheadGate_.store(kGateOpen, std::memory_order_release);
+  return r;
+}
+
+void TBaseDispatcher::ShutAheadGate() {
+  uint32_t open = kGateOpen;
+  // A read in flight takes a few nanoseconds.
+  while (!aheadGate_.compare_exchange_weak(open, kGateShut, std::memory_order_acquire)) {
+    if (open == kGateShut) return;
+    open = kGateOpen;
+    std::this_thread::yield();
+  }
+}
+
 int32_t TBaseDispatcher::TakeChar(uint8_t& c, bool mayReadAhead) {
+  if (mayReadAhead) {
+    if (const int32_t r = TakeAheadThroughGate(c); r != kReadSlowly) return r;
+  }
   std::lock_guard in(inputLock_);
   if (mayReadAhead && ReadingAheadLocked()) {
     if (peekCount_ >= InUnreadLocked()) return ecBufferIsEmpty;
@@ -292,7 +331,7 @@ int32_t TBaseDispatcher::PeekAhead(uint8_t& c, uint32_t n) {
 uint32_t TBaseDispatcher::UnreadCount(bool mayReadAhead) {
   std::lock_guard in(inputLock_);
   const uint32_t unread = InUnreadLocked();
-  const uint32_t handedOut = mayReadAhead && ReadingAheadLocked() ? peekCount_ : HandedOutLocked();
+  const uint32_t handedOut = mayReadAhead && ReadingAheadLocked() ? peekCount_.load() : HandedOutLocked();
   return unread - std::min(unread, handedOut);
 }
 
@@ -389,15 +428,29 @@ int32_t TBaseDispatcher::QueueBlock(const void* block, uint32_t len) {
     std::lock_guard out(outputLock_);
     if (outRing_.empty()) return ecCommNotOpen;
     RefreshDeviceStatus();
-    const uint32_t free = outRingSize_ - OutRingPendingLocked();
+    const uint32_t pending = OutRingPendingLocked();
+    const uint32_t free = outRingSize_ - pending;
     if (len > free) return ecOutputBufferTooSmall;
-    const uint32_t copied = WriteToRing(static_cast<const uint8_t*>(block), len);
-    if (copied == 0 || copied != len) {
-      RefreshDeviceStatus();
-      return ecPutBlockFail;
+    const auto* bytes = static_cast<const uint8_t*>(block);
+    // Nothing ahead of it and the output thread idle: the block goes to the
+    // device at once rather than after that thread has woken up (a modem's
+    // answer waits for every command). What the device does not take now
+    // goes to the ring behind it, so the order holds.
+    uint32_t sent = 0;
+    if (pending == 0 && !outBusy_ && !purgeRequested_ && !OutputGated()) {
+      const int32_t written = WriteDevice(bytes, len, bytes, 0);
+      // A device that failed for good drops the block, as the output thread would.
+      sent = written < 0 ? len : static_cast<uint32_t>(written);
     }
-    // Only a copy that succeeded may mark the ring full.
-    if (len == free) outRingFull_ = true;
+    if (sent < len) {
+      const uint32_t copied = WriteToRing(bytes + sent, len - sent);
+      if (copied == 0 || copied != len - sent) {
+        RefreshDeviceStatus();
+        return ecPutBlockFail;
+      }
+      // Only a copy that succeeded may mark the ring full.
+      if (len - sent == free) outRingFull_ = true;
+    }
     outputSentFlag_ = true;
   }
   LogEntry(1, 2, len, static_cast<const uint8_t*>(block), len);
@@ -451,11 +504,10 @@ void TBaseDispatcher::LogEntry(uint8_t kind, uint8_t subKind, uint32_t data, con
 // ---------------------------------------------------------------------------
 
 void TSignalSet::Set(uint32_t bits) {
-  {
-    std::lock_guard lock(mutex_);
-    bits_ |= bits;
-  }
-  changed_.notify_all();
+  std::lock_guard lock(mutex_);
+  bits_ |= bits;
+  for (TWaiter* w = waiters_; w; w = w->next)
+    if (w->mask & bits) w->changed.notify_one();
 }
 
 void TSignalSet::Reset(uint32_t bits) {
@@ -471,10 +523,19 @@ void TSignalSet::Clear() {
 uint32_t TSignalSet::Wait(uint32_t mask, int timeoutMs) {
   std::unique_lock lock(mutex_);
   const auto ready = [&] { return (bits_ & mask) != 0; };
-  if (timeoutMs < 0)
-    changed_.wait(lock, ready);
-  else if (!changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready))
-    return 0;
+  if (!ready()) {
+    TWaiter self{mask, {}, waiters_};
+    waiters_ = &self;
+    bool set = true;
+    if (timeoutMs < 0)
+      self.changed.wait(lock, ready);
+    else
+      set = self.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+    TWaiter** link = &waiters_;
+    while (*link != &self) link = &(*link)->next;
+    *link = self.next;
+    if (!set) return 0;
+  }
   const uint32_t set = bits_ & mask;
   const uint32_t lowest = set & (~set + 1);
   if (!(lowest & manual_)) bits_ &= ~lowest;

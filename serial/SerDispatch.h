@@ -196,6 +196,8 @@ class TBaseDispatcher;
 // The dispatcher with that handle, or nullptr. Hold PortListLock while the
 // result is used.
 TBaseDispatcher* FindDispatcher(int32_t handle);
+// The same for a caller that holds PortListLock already.
+TBaseDispatcher* FindDispatcherLocked(int32_t handle);
 size_t PortListCount();
 
 class TBaseDispatcher {
@@ -380,10 +382,24 @@ class TBaseDispatcher {
   // Copies into the output ring at OutHead (the caller checked the room and
   // holds OutputLock) and wakes the output thread. Returns count.
   virtual uint32_t WriteToRing(const uint8_t* block, uint32_t count);
-  // Event thread: waits for device events; watches for input only while
-  // wantInput. Returns kEv* bits, 0 when woken by CancelDeviceEventWait.
-  virtual uint32_t WaitDeviceEvent(bool wantInput) = 0;
+  // Dispatch thread: waits until input arrives (watched only while
+  // wantInput), the device is lost, WakeInputWait is called or timeoutMs
+  // passes (< 0: no limit). Returns kEvRxChar when the device is to be read
+  // (a loss adds kEvDeviceLost | kEvErr), 0 otherwise.
+  virtual uint32_t WaitDeviceInput(bool wantInput, int timeoutMs) = 0;
+  virtual void WakeInputWait() = 0;
+  // False for a device whose input wait may miss arriving bytes: the
+  // dispatch thread then reads it at least every 50 ms.
+  virtual bool InputReported() { return true; }
+  // Event thread: waits for a modem-line change and returns its kEv* bits
+  // (a pulse that came and went included); 0 when woken by
+  // CancelDeviceEventWait. A device that cannot report changes waits only
+  // for that.
+  virtual uint32_t WaitDeviceEvent() = 0;
   virtual void CancelDeviceEventWait() = 0;
+  // True while line changes reach WaitDeviceEvent; otherwise every pass
+  // compares the lines (where the device has any).
+  virtual bool LineChangesReported() = 0;
   virtual bool SetupDeviceQueues(uint32_t inSize, uint32_t outSize) = 0;
   // The device handle (>= 0) or a negative code. DTRLevel() and RTSLevel()
   // are the levels the open asks for (both off for a dispatcher that was
@@ -445,7 +461,7 @@ class TBaseDispatcher {
   void FollowLine(const TDCB& line);
   void WaitOutputDrained();
   void WaitDeviceDrained(uint32_t rate, const TDCB& frame);
-  void ModemStatusChanged();
+  void ModemStatusChanged(uint32_t events);
   void UpdateReceiveFlow();
   void DriveFlowLines(bool hold);
   bool OutputGated() const;
@@ -461,6 +477,12 @@ class TBaseDispatcher {
     return currentAvail_ && currentTicket_->CurrentState() == TNoticeTicket::State::Running;
   }
   uint32_t HandedOutLocked() const;
+  // The handler's read through the gate: 0, ecBufferIsEmpty, or kReadSlowly
+  // when the read must take the ordinary road under InputLock.
+  static constexpr int32_t kReadSlowly = 1;
+  int32_t TakeAheadThroughGate(uint8_t& c);
+  void OpenAheadGate() { aheadGate_.store(kGateOpen, std::memory_order_release); }
+  void ShutAheadGate();
   void ConsumeHandedOutLocked();
   void CancelPendingNotice();
   void UpdateNoticeNeedLocked(int mode);
@@ -469,19 +491,22 @@ class TBaseDispatcher {
   void ComThreadMain();
   void DispThreadMain();
   void OutThreadMain();
-  void PassOnce();
+  void PassOnce(uint32_t inputEvents);
+  // A pass can find something without an event: the lines must be compared,
+  // the device does not report input, or bytes wait to be offered again.
+  bool TimedPassDue();
   void WriteOutRing();
   void AdvanceOut(uint32_t n);  // OutputLock held
   enum class Worker { Com, Disp, Out };
   void ReleaseThreadSlot(Worker which);
-  void WaitThreadEnd(const std::atomic<bool>& ended);
+  // nudge: repeated until the thread has ended (a wake-up may come too early
+  // for a wait that has yet to begin).
+  void WaitThreadEnd(const std::atomic<bool>& ended, void (TBaseDispatcher::*nudge)() = nullptr);
   void JoinThreads();
   bool OnDispatchThread() const;
 
   // Signal bits of the threads' hand-shakes.
   enum : uint32_t {
-    kDeviceEventSignal = 0x1,
-    kPassDoneSignal = 0x2,
     kThreadStartSignal = 0x4,
     kOutputQueuedSignal = 0x8,
     kStopOutputSignal = 0x10,
@@ -521,6 +546,11 @@ class TBaseDispatcher {
 
   // Notice receivers and state (GeneralLock).
   std::vector<std::shared_ptr<TWindowEntry>> windowHandlers_;
+  // The same list as a delivery walks it, made again whenever the list
+  // changes (rarely), so a notice takes it without copying.
+  using TWindowList = std::vector<std::shared_ptr<TWindowEntry>>;
+  std::shared_ptr<const TWindowList> handlersView_ = std::make_shared<const TWindowList>();
+  void HandlersChangedLocked() { handlersView_ = std::make_shared<const TWindowList>(windowHandlers_); }
   std::atomic<bool> portWindowInstalled_{false};
   std::atomic<bool> noticesWanted_{false};
   std::atomic<bool> noticeRunning_{false};
@@ -537,7 +567,15 @@ class TBaseDispatcher {
   uint64_t lastNoticeTotal_ = 0;  // totalIn_ when a notice last reached a handler
   std::shared_ptr<TNoticeTicket> currentTicket_;  // the delivery waited for
   bool currentAvail_ = false;  // ... is a bytes-available (or data) notice; set only with it
-  uint32_t peekCount_ = 0;     // read ahead by its handler, from inTail_
+  // Read ahead by its handler, from inTail_. Written under InputLock, or by
+  // the handler itself through the read-ahead gate.
+  std::atomic<uint32_t> peekCount_{0};
+  // While a receiver's turn is under way the gate is open: its handler, who
+  // owns the offered bytes, reads them through it without taking InputLock.
+  // The dispatch thread shuts it (waiting out a read in flight) before it
+  // ends the turn.
+  enum : uint32_t { kGateOpen = 0, kGateReading = 1, kGateShut = 2 };
+  std::atomic<uint32_t> aheadGate_{kGateShut};
   uint32_t mostTaken_ = 0;     // most read ahead by earlier receivers of the notice
 
   // Output ring (OutputLock).
@@ -552,7 +590,7 @@ class TBaseDispatcher {
 
   // Threads.
   TSignalSet signals_{0};
-  std::atomic<uint32_t> deviceEvents_{0};  // accumulated until a pass takes them
+  std::atomic<uint32_t> deviceEvents_{0};  // line events, accumulated until a pass takes them
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> closeDeferred_{false};
   std::atomic<bool> shutdownOnExit_{false};

@@ -337,10 +337,15 @@ uint32_t TBaseDispatcher::ReadModemStatus(uint32_t mask) {
   return result;
 }
 
-void TBaseDispatcher::ModemStatusChanged() {
+void TBaseDispatcher::ModemStatusChanged(uint32_t events) {
   std::lock_guard general(generalLock_);
   const uint32_t before = modemStatusBits_;
   ReadModemStatus(0xFF);
+  // A pulse shorter than the look at the lines (a DCD blip) has come and
+  // gone by now: the driver's count of it is what says it happened.
+  if (events & kEvCts) modemStatusBits_ |= kMsCtsChanged;
+  if (events & kEvDsr) modemStatusBits_ |= kMsDsrChanged;
+  if (events & kEvRlsd) modemStatusBits_ |= kMsDcdChanged;
   // Output held back for CTS or DSR may go now.
   if (((before ^ modemStatusBits_) & (kMsCtsOn | kMsDsrOn)) && outputGate_.load() != 0)
     signals_.Set(kOutputQueuedSignal);

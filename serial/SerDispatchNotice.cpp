@@ -56,6 +56,7 @@ void TBaseDispatcher::AddWindowHandler(std::shared_ptr<INoticeReceiver> receiver
   auto entry = std::make_shared<TWindowEntry>();
   entry->receiver = std::move(receiver);
   windowHandlers_.push_back(std::move(entry));
+  HandlersChangedLocked();
   noticesWanted_ = true;
   LogEntry(7, 17, 0, nullptr, 0);
 }
@@ -75,6 +76,7 @@ void TBaseDispatcher::RemoveWindowHandler(const INoticeReceiver* receiver) {
     removalPending_ = true;
   } else {
     windowHandlers_.erase(it);
+    HandlersChangedLocked();
   }
 }
 
@@ -127,7 +129,7 @@ void TBaseDispatcher::ClearTriggers() {
 uint32_t TBaseDispatcher::HandedOutLocked() const {
   // Each receiver reads from InTail; the one running now has read peekCount_
   // bytes, those before it mostTaken_ at the most.
-  return std::max(mostTaken_, peekCount_);
+  return std::max(mostTaken_, peekCount_.load());
 }
 
 void TBaseDispatcher::ConsumeHandedOutLocked() {
@@ -184,13 +186,15 @@ bool TBaseDispatcher::DeliverNotice(uint16_t msg, uint32_t wParam, uint16_t data
   if (received) *received = false;
   if (!noticesWanted_.load()) return true;
 
-  std::vector<std::shared_ptr<TWindowEntry>> receivers;
+  std::shared_ptr<const TWindowList> receivers;
   {
     std::lock_guard general(generalLock_);
     noticeRunning_ = true;
-    // A copy: the port may add its window while the threads already run.
-    if (windowHandlers_.size() > 1 || portWindowInstalled_.load()) receivers = windowHandlers_;
+    // The list as it is now: the port may add its window while the threads
+    // already run.
+    if (windowHandlers_.size() > 1 || portWindowInstalled_.load()) receivers = handlersView_;
   }
+  static const TWindowList kNone;
   const bool availKind = msg == MsgTriggerAvail || msg == MsgTriggerData;
   const uint32_t lParam = (static_cast<uint32_t>(dispatcherHandle_) << 16) | data;
   const auto timeout = std::chrono::milliseconds(noticeTimeoutMs_.load());
@@ -201,7 +205,7 @@ bool TBaseDispatcher::DeliverNotice(uint16_t msg, uint32_t wParam, uint16_t data
     mostTaken_ = 0;
   }
 
-  for (const auto& entry : receivers) {
+  for (const auto& entry : receivers ? *receivers : kNone) {
     if (entry->removed.load()) continue;
     auto ticket = std::make_shared<TNoticeTicket>(msg, wParam, lParam);
     {
@@ -215,12 +219,15 @@ bool TBaseDispatcher::DeliverNotice(uint16_t msg, uint32_t wParam, uint16_t data
       currentTicket_ = ticket;
       currentAvail_ = availKind;
     }
+    if (availKind) OpenAheadGate();
     if (!entry->receiver->PostNotice(ticket)) ticket->Cancel();
     ticket->WaitFor(timeout);  // no lock held while the receiver runs
 
-    // The end of this receiver's turn is decided under InputLock, so a read
-    // is either still the handler's read-ahead or comes after it.
+    // The end of this receiver's turn is decided under InputLock with the
+    // gate shut, so a read is either still the handler's read-ahead or
+    // comes after it.
     std::lock_guard in(inputLock_);
+    ShutAheadGate();
     const TNoticeTicket::State final = ticket->Close();
     const bool ran =
         final == TNoticeTicket::State::Done || final == TNoticeTicket::State::Abandoned;
@@ -236,7 +243,7 @@ bool TBaseDispatcher::DeliverNotice(uint16_t msg, uint32_t wParam, uint16_t data
     }
     // A read the ordinary way since the handler returned has taken its
     // bytes already and left peekCount_ at 0.
-    mostTaken_ = std::max(mostTaken_, peekCount_);
+    mostTaken_ = std::max(mostTaken_, peekCount_.load());
     peekCount_ = 0;
     if (final == TNoticeTicket::State::Abandoned) {
       // The handler still runs and now reads the ordinary way: what it read
@@ -260,6 +267,7 @@ bool TBaseDispatcher::DeliverNotice(uint16_t msg, uint32_t wParam, uint16_t data
       windowHandlers_.erase(std::remove_if(windowHandlers_.begin(), windowHandlers_.end(),
                                            [](const auto& e) { return e->removed.load(); }),
                             windowHandlers_.end());
+      HandlersChangedLocked();
       removalPending_ = false;
       UpdateNoticeNeedLocked(0);
     }

@@ -2,7 +2,9 @@
 // The hand-shake signals of one dispatcher's threads, as one set of bits
 // under one lock: each bit is an event that is auto-reset (taken by the one
 // wait that sees it) or manual-reset (stays set until Reset). A wait may watch
-// several bits at once, as a wait on a set of events would.
+// several bits at once, as a wait on a set of events would. A Set wakes only
+// the waits that watch one of its bits: the threads of a port each wait for
+// their own bits, and waking the others for nothing cost a switch each.
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -22,8 +24,15 @@ class TSignalSet {
   uint32_t Wait(uint32_t mask, int timeoutMs);
 
  private:
+  // One per waiting thread, on its stack, linked while it waits.
+  struct TWaiter {
+    uint32_t mask;
+    std::condition_variable changed;
+    TWaiter* next;
+  };
+
   std::mutex mutex_;
-  std::condition_variable changed_;
+  TWaiter* waiters_ = nullptr;
   uint32_t bits_ = 0;
   const uint32_t manual_;
 };

@@ -1,7 +1,8 @@
-// The three worker threads of an open port: the event thread waits for the
-// device, the dispatch thread reads it into the input ring and raises
-// notices (at an event, and at the latest every 50 ms), the output thread
-// writes the output ring to the device.
+// The three worker threads of an open port: the dispatch thread waits on the
+// device itself, reads it into the input ring and raises notices; the event
+// thread waits for modem-line changes and hands them to the dispatch thread;
+// the output thread writes the output ring to the device. A thread wakes only
+// for work of its own: an idle port costs nothing.
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
@@ -32,7 +33,8 @@ void TBaseDispatcher::StartThreads() {
   shutdownOnExit_ = false;
   liveThreads_ = 0;
   comEnded_ = dispEnded_ = outEnded_ = false;
-  signals_.Reset(kThreadStartSignal | kPassDoneSignal | kDeviceEventSignal | kStopOutputSignal);
+  deviceEvents_ = 0;
+  signals_.Reset(kThreadStartSignal | kStopOutputSignal);
   // A thread that does not report within 3 s is not an error: it runs late.
   comThread_ = std::thread(&TBaseDispatcher::ComThreadMain, this);
   signals_.Wait(kThreadStartSignal, 3000);
@@ -57,10 +59,8 @@ void TBaseDispatcher::StopThreads() {
   CancelDeviceWriteWait();
   WaitThreadEnd(outEnded_);
 
-  CancelDeviceEventWait();
-  signals_.Set(kPassDoneSignal);
   signals_.Reset(kThreadStartSignal);
-  WaitThreadEnd(comEnded_);
+  WaitThreadEnd(comEnded_, &TBaseDispatcher::CancelDeviceEventWait);
 
   if (onDispatch) {
     // A deferred close: this thread ends right after; whoever frees the
@@ -68,20 +68,26 @@ void TBaseDispatcher::StopThreads() {
     if (outThread_.joinable()) outThread_.join();
     if (comThread_.joinable()) comThread_.join();
   } else {
-    signals_.Set(kDeviceEventSignal);  // rather than waiting out its 50 ms
-    WaitThreadEnd(dispEnded_);
+    WaitThreadEnd(dispEnded_, &TBaseDispatcher::WakeInputWait);
     JoinThreads();
   }
   signals_.Clear();
   if (!onDispatch && closeAfterThreads_.load()) CloseDeviceNow();
 }
 
-void TBaseDispatcher::WaitThreadEnd(const std::atomic<bool>& ended) {
+void TBaseDispatcher::WaitThreadEnd(const std::atomic<bool>& ended, void (TBaseDispatcher::*nudge)()) {
   // No GUI message is served here: a close must not run clicks, timers or
   // other ports' notices in its middle. Nothing needs them: a delivery not
   // begun was cancelled above, and a handler on the stack defers the close.
   std::unique_lock lock(endMutex_);
-  endChanged_.wait(lock, [&] { return ended.load(); });
+  while (!ended.load()) {
+    if (nudge) {
+      lock.unlock();
+      (this->*nudge)();
+      lock.lock();
+    }
+    endChanged_.wait_for(lock, std::chrono::milliseconds(20), [&] { return ended.load(); });
+  }
 }
 
 void TBaseDispatcher::JoinThreads() {
@@ -123,22 +129,14 @@ void TBaseDispatcher::ComThreadMain() {
   signals_.Set(kThreadStartSignal);
   try {
     while (!stopRequested_.load()) {
-      bool wantInput;
-      {
-        std::lock_guard in(inputLock_);
-        // A full ring is not watched for input until room is made, or the
-        // device would report the same bytes without pause.
-        wantInput = !inRing_.empty() && !inRingFull_;
-      }
-      const uint32_t events = WaitDeviceEvent(wantInput);
+      const uint32_t events = WaitDeviceEvent();
       if (stopRequested_.load()) break;
       if (events == 0) continue;
       if (events & (kEvRing | kEvRingTrailingEdge)) ringIndicated_ = true;
-      // Bits gather until a pass takes them; none is overwritten.
+      // Bits gather until a pass takes them; none is overwritten, so the
+      // next wait may begin at once.
       deviceEvents_.fetch_or(events);
-      signals_.Set(kDeviceEventSignal);
-      // No new wait before the dispatch thread has finished a pass.
-      signals_.Wait(kPassDoneSignal, -1);
+      WakeInputWait();
     }
   } catch (const std::exception& e) {
     ReportThreadFailure("event", e.what());
@@ -159,13 +157,21 @@ void TBaseDispatcher::DispThreadMain() {
   bool normalEnd = true;
   try {
     for (;;) {
-      // A time-out runs the same pass: the device is read at least every 50 ms.
-      signals_.Wait(kDeviceEventSignal, kPassIntervalMs);
+      bool wantInput;
+      {
+        std::lock_guard in(inputLock_);
+        // A full ring is not watched for input until room is made, or the
+        // device would report the same bytes without pause.
+        wantInput = !inRing_.empty() && !inRingFull_;
+      }
+      // Input and line changes wake this wait; the 50 ms bound stays only
+      // while a pass could find something no wake-up reports.
+      const uint32_t events = WaitDeviceInput(wantInput, TimedPassDue() ? kPassIntervalMs : -1);
       if (stopRequested_.load()) {
         normalEnd = false;
         break;
       }
-      PassOnce();
+      PassOnce(events);
       if (stopRequested_.load() || closeDeferred_.load()) break;
     }
   } catch (const std::exception& e) {
@@ -179,13 +185,27 @@ void TBaseDispatcher::DispThreadMain() {
   tDispatchThreadOf = nullptr;
 }
 
-void TBaseDispatcher::PassOnce() {
-  const uint32_t events = deviceEvents_.exchange(0);
-  // Modem-line changes are found by comparing the lines at every pass.
-  uint32_t lines = 0;
-  if (GetModemLines(lines) && lines != lastPassModemLines_) {
-    lastPassModemLines_ = lines;
-    ModemStatusChanged();
+bool TBaseDispatcher::TimedPassDue() {
+  if (!InputReported()) return true;
+  if (modemLinesKnown_.load() && !LineChangesReported()) return true;
+  std::lock_guard in(inputLock_);
+  // A notice no handler took leaves its bytes to a later pass; bytes a
+  // handler has seen and left unread wait for a read, not for a pass.
+  return InUnreadLocked() > 0 && totalIn_ != lastNoticeTotal_;
+}
+
+void TBaseDispatcher::PassOnce(uint32_t inputEvents) {
+  const uint32_t events = inputEvents | deviceEvents_.exchange(0);
+  if (events & kEvModemLines) {
+    ModemStatusChanged(events);
+  } else if (!LineChangesReported()) {
+    // Where the device cannot report line changes they are found by
+    // comparing the lines at every pass.
+    uint32_t lines = 0;
+    if (GetModemLines(lines) && lines != lastPassModemLines_) {
+      lastPassModemLines_ = lines;
+      ModemStatusChanged(0);
+    }
   }
   if (events & (kEvBreak | kEvErr)) RefreshDeviceStatus();
   FillInputRing((events & kEvRxChar) != 0);
@@ -194,9 +214,7 @@ void TBaseDispatcher::PassOnce() {
     while (CheckAvail()) {
       if (closeDeferred_.load()) return;
     }
-    if (closeDeferred_.load()) return;
   }
-  signals_.Set(kPassDoneSignal);
 }
 
 // ---------------------------------------------------------------------------

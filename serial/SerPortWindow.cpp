@@ -148,7 +148,7 @@ void TPortWindow::PortWindowProc(const std::shared_ptr<serial::TNoticeTicket>& t
   std::exception_ptr failure;
   {
     std::lock_guard lock(serial::PortListLock());
-    if (serial::FindDispatcher(ticket->DispatcherHandle()) != dispatcher_) {
+    if (serial::FindDispatcherLocked(ticket->DispatcherHandle()) != dispatcher_) {
       ticket->Cancel();
       return;
     }

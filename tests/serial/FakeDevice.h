@@ -4,12 +4,15 @@
 // order, device events that never come, a device that takes output only as
 // the test allows, modem lines.
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <limits>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "SerDispatch.h"
@@ -36,6 +39,25 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
   }
   // Without events the device is only read by the dispatch thread's timed passes.
   void SetEventsEnabled(bool on) { Store(eventsEnabled_, on); }
+  // With line events the device reports every line change as a driver with
+  // a change wait and counters does (a pulse of any length included);
+  // without, the lines can only be looked at.
+  void SetLineEventsSupported(bool on) { Store(lineEvents_, on); }
+  // The lines change to bits (kMs*On), reported as events where supported.
+  void ChangeLines(uint32_t bits) {
+    {
+      std::lock_guard lock(mutex_);
+      const uint32_t changed = modemBits_ ^ bits;
+      if (lineEvents_) {
+        if (changed & serial::kMsCtsOn) lineEventBits_ |= serial::kEvCts;
+        if (changed & serial::kMsDsrOn) lineEventBits_ |= serial::kEvDsr;
+        if (changed & serial::kMsRlsdOn) lineEventBits_ |= serial::kEvRlsd;
+        if ((changed & serial::kMsRingOn) && !(bits & serial::kMsRingOn)) lineEventBits_ |= serial::kEvRing;
+      }
+      modemBits_ = bits;
+    }
+    changed_.notify_all();
+  }
   // How many more bytes the device takes; unlimited by default.
   void SetWriteBudget(size_t n) {
     {
@@ -98,6 +120,11 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
     std::lock_guard lock(mutex_);
     return writes_;
   }
+  // The thread of every write that took bytes.
+  std::vector<std::thread::id> WriteThreads() {
+    std::lock_guard lock(mutex_);
+    return writeThreads_;
+  }
   int LineWrites() {
     std::lock_guard lock(mutex_);
     return lineWrites_;
@@ -111,9 +138,15 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
     std::lock_guard lock(mutex_);
     return closes_;
   }
+  // Input waits that reported bytes.
   int EventWaitsReturned() {
     std::lock_guard lock(mutex_);
     return eventsReported_;
+  }
+  // Input waits that ended (any reason): what the dispatch thread woke for.
+  int InputWaits() {
+    std::lock_guard lock(mutex_);
+    return inputWaits_;
   }
   int StatusReads() {
     std::lock_guard lock(mutex_);
@@ -183,19 +216,45 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
     deviceQueue_ -= std::min(deviceQueue_, queuePerLook_);
     return true;
   }
-  uint32_t WaitDeviceEvent(bool wantInput) override {
+  uint32_t WaitDeviceInput(bool wantInput, int timeoutMs) override {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] {
-      return eventCancel_ ||
+    const auto ready = [&] {
+      return inputCancel_ ||
              (eventsEnabled_ && wantInput && !input_.empty() && inputGeneration_ != reported_);
-    });
+    };
+    if (timeoutMs < 0)
+      changed_.wait(lock, ready);
+    else
+      changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+    ++inputWaits_;
+    if (inputCancel_) {
+      inputCancel_ = false;
+      return 0;
+    }
+    if (!ready()) return 0;
+    reported_ = inputGeneration_;
+    ++eventsReported_;
+    return serial::kEvRxChar;
+  }
+  void WakeInputWait() override {
+    {
+      std::lock_guard lock(mutex_);
+      inputCancel_ = true;
+    }
+    changed_.notify_all();
+  }
+  bool InputReported() override {
+    std::lock_guard lock(mutex_);
+    return eventsEnabled_;
+  }
+  uint32_t WaitDeviceEvent() override {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return eventCancel_ || lineEventBits_ != 0; });
     if (eventCancel_) {
       eventCancel_ = false;
       return 0;
     }
-    reported_ = inputGeneration_;
-    ++eventsReported_;
-    return serial::kEvRxChar;
+    return std::exchange(lineEventBits_, 0u);
   }
   void CancelDeviceEventWait() override {
     {
@@ -203,6 +262,10 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
       eventCancel_ = true;
     }
     changed_.notify_all();
+  }
+  bool LineChangesReported() override {
+    std::lock_guard lock(mutex_);
+    return lineEvents_;
   }
   bool SetupDeviceQueues(uint32_t inSize, uint32_t outSize) override {
     std::lock_guard lock(mutex_);
@@ -217,7 +280,7 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
         std::string(" dtr=") + (DTRLevel() ? "1" : "0") + " rts=" + (RTSLevel() ? "1" : "0");
     std::lock_guard lock(mutex_);
     calls_.push_back("OPEN" + levels);
-    eventCancel_ = writeCancel_ = false;
+    eventCancel_ = writeCancel_ = inputCancel_ = false;
     return openResult_;
   }
   int32_t CloseDevice() override {
@@ -234,7 +297,10 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
     const size_t a = std::min<size_t>(n, firstLen);
     output_.append(reinterpret_cast<const char*>(first), a);
     output_.append(reinterpret_cast<const char*>(second), n - a);
-    if (n > 0) writes_.push_back({firstLen, secondLen});
+    if (n > 0) {
+      writes_.push_back({firstLen, secondLen});
+      writeThreads_.push_back(std::this_thread::get_id());
+    }
     return static_cast<int32_t>(n);
   }
   bool WaitDeviceWritable() override {
@@ -275,7 +341,9 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
   std::string output_;
   size_t writeBudget_ = std::numeric_limits<size_t>::max();
   bool eventsEnabled_ = true;
-  bool eventCancel_ = false, writeCancel_ = false;
+  bool eventCancel_ = false, writeCancel_ = false, inputCancel_ = false;
+  bool lineEvents_ = false;
+  uint32_t lineEventBits_ = 0;
   bool modemSupported_ = false;
   uint32_t modemBits_ = 0;
   bool lineRefused_ = false;
@@ -291,7 +359,8 @@ class TFakeDispatcher : public serial::TBaseDispatcher {
   int32_t openResult_ = 100;
   std::vector<std::string> calls_;
   std::vector<std::pair<uint32_t, uint32_t>> writes_;
-  int lineWrites_ = 0, closes_ = 0, eventsReported_ = 0, statusReads_ = 0;
+  std::vector<std::thread::id> writeThreads_;
+  int lineWrites_ = 0, closes_ = 0, eventsReported_ = 0, statusReads_ = 0, inputWaits_ = 0;
 };
 
 }  // namespace serialtest

@@ -143,8 +143,9 @@ class SmallOutputRing : public OpenFake {
 };
 
 TEST_F(SmallOutputRing, FullRingWithHeadOnAnInnerTailIsSentOnce) {
-  fake_.SetWriteBudget(4);
+  fake_.SetWriteBudget(0);  // the whole block to the ring, none straight through
   ASSERT_EQ(fake_.QueueBlock("0123456789", 10), 0);
+  fake_.SetWriteBudget(4);
   ASSERT_TRUE(PollUntil([&] { return fake_.Output() == "0123" && fake_.OutputPending() == 6; }));
   // tail 4, head 10; ten more fill the ring exactly and put head on tail.
   ASSERT_EQ(fake_.QueueBlock("abcdefghij", 10), 0);
@@ -157,8 +158,10 @@ TEST_F(SmallOutputRing, FullRingWithHeadOnAnInnerTailIsSentOnce) {
 }
 
 TEST_F(SmallOutputRing, WrappedRunGoesOutAsOneWriteOfTwoPieces) {
-  fake_.SetWriteBudget(10);
+  // A device that takes nothing yet: the whole block goes to the ring.
+  fake_.SetWriteBudget(0);
   ASSERT_EQ(fake_.QueueBlock("ABCDEFGHIJKL", 12), 0);
+  fake_.SetWriteBudget(10);
   ASSERT_TRUE(PollUntil([&] { return fake_.Output() == "ABCDEFGHIJ" && fake_.OutputPending() == 2; }));
   // tail 10, head 12: eight more wrap to head 4.
   ASSERT_EQ(fake_.QueueBlock("mnopqrst", 8), 0);
