@@ -14,6 +14,8 @@
 //            level, and counts its process CPU per modem reply (one notice
 //            handed to a reply handler); refilling a list is not counted.
 // The simulator runs in this process; its CPU is not counted.
+#include "SchedStat.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QEventLoop>
@@ -204,31 +206,12 @@ void End(Child& c) {
   std::fclose(c.out);
 }
 
-// CPU nanoseconds and times scheduled in, of every thread of a process.
-struct SchedCounts {
-  double cpuMs = 0;
-  double wakeUps = 0;
-};
-
-SchedCounts Sched(pid_t pid) {
-  SchedCounts s;
-  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-  std::error_code ec;
-  for (const auto& task : fs::directory_iterator(tasks, ec)) {
-    std::ifstream f(task.path() / "schedstat");
-    unsigned long long ns = 0, waitNs = 0, slices = 0;
-    if (f >> ns >> waitNs >> slices) {
-      s.cpuMs += static_cast<double>(ns) / 1e6;
-      s.wakeUps += static_cast<double>(slices);
-    }
-  }
-  return s;
-}
+using SchedCounts = bench::SchedUse;
 
 SchedCounts SchedAll(const std::vector<Child>& children) {
   SchedCounts all;
   for (const Child& c : children) {
-    const SchedCounts s = Sched(c.pid);
+    const SchedCounts s = bench::ReadSchedUse(c.pid);
     all.cpuMs += s.cpuMs;
     all.wakeUps += s.wakeUps;
   }

@@ -5,6 +5,7 @@
 // (median, p99) and the throughput of M MiB through each, then the CPU the
 // idle echo uses, then the CPU and wake-ups of each echo holding P ports
 // open with nothing arriving, and prints the ratios of (b) to (a).
+#include "SchedStat.h"
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -154,27 +155,7 @@ void ReadExactly(int fd, char* into, size_t len) {
   }
 }
 
-// CPU time of every thread of a process, in seconds (scheduler statistics:
-// nanoseconds, unlike the clock ticks of /proc/<pid>/stat).
-// The third figure counts the times a thread was put on a CPU: its wake-ups.
-struct CpuUse {
-  double seconds = 0;
-  double wakeups = 0;
-};
-CpuUse CpuOf(pid_t pid) {
-  CpuUse use;
-  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-  for (const auto& task : std::filesystem::directory_iterator(tasks)) {
-    std::ifstream f(task.path() / "schedstat");
-    unsigned long long ns = 0, waitNs = 0, slices = 0;
-    if (f >> ns >> waitNs >> slices) {
-      use.seconds += static_cast<double>(ns) / 1e9;
-      use.wakeups += static_cast<double>(slices);
-    }
-  }
-  return use;
-}
-double CpuSeconds(pid_t pid) { return CpuOf(pid).seconds; }
+double CpuSeconds(pid_t pid) { return bench::ReadSchedUse(pid).cpuMs / 1000.0; }
 
 void AwaitExit(const Child& child, const std::string& name) {
   int status = 0;
@@ -202,12 +183,12 @@ IdleResult MeasureIdle(const std::vector<std::string>& echoArgvHead, int ports) 
   }
   Child child = Spawn(argv);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  const CpuUse u0 = CpuOf(child.pid);
+  const bench::SchedUse u0 = bench::ReadSchedUse(child.pid);
   std::this_thread::sleep_for(std::chrono::seconds(3));
-  const CpuUse u1 = CpuOf(child.pid);
+  const bench::SchedUse u1 = bench::ReadSchedUse(child.pid);
   for (const Pty& p : ptys) close(p.master);
   AwaitExit(child, argv[0]);
-  return {(u1.seconds - u0.seconds) * 1000.0 / 3.0, (u1.wakeups - u0.wakeups) / 3.0};
+  return {(u1.cpuMs - u0.cpuMs) / 3.0, (u1.wakeUps - u0.wakeUps) / 3.0};
 }
 
 struct Result {
