@@ -10,10 +10,13 @@
 #include <QStyle>
 #include <QTimer>
 
+#include <cstdio>
 #include <string>
 
+#include "ProcessEnd.h"
 #include "SerBaseExcept.h"
 #include "SerPort.h"
+#include "TApplication.h"
 #include "adpInstanceControl.h"
 #include "uConstType.h"
 #include "uReplyScan.h"
@@ -226,8 +229,26 @@ void TfzInitModem::FormCreate() {
 void TfzInitModem::btnKeluarClick() { close(); }
 
 void TfzInitModem::closeEvent(QCloseEvent* event) {
-  if (FormClose()) event->accept();
-  else event->ignore();
+  if (closed_) {  // already confirmed: a later close asks nothing
+    event->accept();
+    return;
+  }
+  if (!FormClose()) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+  closed_ = true;
+  // After the Yes no answer or time-out may act, and the program ends as
+  // soon as the port is closed.
+  tReplyTimeOut->stop();
+  try {
+    comVorel1->SetOpen(false);
+  } catch (const std::exception& e) {
+    // The close itself is complete (only a trace or log write failed).
+    std::fprintf(stderr, "%s%s\n", platform::EndLogPrefix(), e.what());
+  }
+  TApplication::MainWindowClosed(this);
 }
 
 bool TfzInitModem::FormClose() {
