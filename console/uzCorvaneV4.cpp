@@ -14,10 +14,8 @@
 #include <QStringList>
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
 
-#include "ProcessEnd.h"
 #include "SerPort.h"
 #include "TApplication.h"
 #include "adpInstanceControl.h"
@@ -142,20 +140,9 @@ void TfzCorvaneV4::Warn(const QString& text) {
 }
 
 void TfzCorvaneV4::closeEvent(QCloseEvent* event) {
-  if (closed_) {  // already confirmed: a later close asks and saves nothing
-    event->accept();
-    return;
-  }
-  if (!FormClose()) {
-    event->ignore();
-    return;
-  }
-  event->accept();
-  closed_ = true;
   // Once the operator has said Yes, nothing of a line may act any more, and
   // the program ends as soon as the ports are closed.
-  EndLines();
-  TApplication::MainWindowClosed(this);
+  TApplication::CloseMainWindow(*this, *event, closed_, [this] { return FormClose(); }, [this] { EndLines(); });
 }
 
 void TfzCorvaneV4::EndLines() noexcept {
@@ -165,9 +152,8 @@ void TfzCorvaneV4::EndLines() noexcept {
     try {
       line->comVorel->SetOpen(false);
     } catch (const std::exception& e) {
-      // The close itself is complete (only a trace or log write failed);
-      // the window is going, so the reason goes to the log.
-      std::fprintf(stderr, "%sline %d: %s\n", platform::EndLogPrefix(), line->Number(), e.what());
+      // The close itself is complete; only a trace or log write failed.
+      TApplication::LogEndFailure(e.what());
     }
   }
 }

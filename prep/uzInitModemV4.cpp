@@ -10,10 +10,8 @@
 #include <QStyle>
 #include <QTimer>
 
-#include <cstdio>
 #include <string>
 
-#include "ProcessEnd.h"
 #include "SerBaseExcept.h"
 #include "SerPort.h"
 #include "TApplication.h"
@@ -229,26 +227,16 @@ void TfzInitModem::FormCreate() {
 void TfzInitModem::btnKeluarClick() { close(); }
 
 void TfzInitModem::closeEvent(QCloseEvent* event) {
-  if (closed_) {  // already confirmed: a later close asks nothing
-    event->accept();
-    return;
-  }
-  if (!FormClose()) {
-    event->ignore();
-    return;
-  }
-  event->accept();
-  closed_ = true;
   // After the Yes no answer or time-out may act, and the program ends as
   // soon as the port is closed.
-  tReplyTimeOut->stop();
-  try {
-    comVorel1->SetOpen(false);
-  } catch (const std::exception& e) {
-    // The close itself is complete (only a trace or log write failed).
-    std::fprintf(stderr, "%s%s\n", platform::EndLogPrefix(), e.what());
-  }
-  TApplication::MainWindowClosed(this);
+  TApplication::CloseMainWindow(*this, *event, closed_, [this] { return FormClose(); }, [this] {
+    tReplyTimeOut->stop();
+    try {
+      comVorel1->SetOpen(false);
+    } catch (const std::exception& e) {
+      TApplication::LogEndFailure(e.what());  // the close itself is complete
+    }
+  });
 }
 
 bool TfzInitModem::FormClose() {

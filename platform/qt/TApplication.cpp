@@ -112,6 +112,23 @@ void TApplication::MainWindowClosed(const QWidget* window) noexcept {
   exit(0);
 }
 
+void TApplication::CloseMainWindow(QWidget& window, QCloseEvent& event, bool& confirmed,
+                                   const std::function<bool()>& ask, const std::function<void()>& end) {
+  if (!confirmed && !ask()) {
+    event.ignore();
+    return;
+  }
+  event.accept();
+  if (confirmed) return;
+  confirmed = true;
+  end();
+  MainWindowClosed(&window);
+}
+
+void TApplication::LogEndFailure(const char* what) noexcept {
+  std::fprintf(stderr, "%s%s\n", platform::EndLogPrefix(), what ? what : "");
+}
+
 void TApplication::ShowWarningLater(const QString& message) {
   // Shown once the event loop runs: above the main window, and never by a
   // copy that the limiter ends before its loop starts.

@@ -24,6 +24,7 @@
 //   left (see ProcessEnd.h); an event loop that ends otherwise is logged to
 //   stderr and bounded the same way.
 #include <QApplication>
+#include <QCloseEvent>
 #include <QString>
 #include <QWidget>
 #include <chrono>
@@ -61,6 +62,17 @@ class TApplication : public QApplication {
   // closed. For the window RunMainWindow runs, the event loop ends now; for
   // any other (a test's window) nothing happens.
   static void MainWindowClosed(const QWidget* window) noexcept;
+
+  // A main window's close handler. A close after the confirmed one goes
+  // through without asking; otherwise `ask` decides (the close question and
+  // whatever it saves). On Yes, `end` stops what the window runs (timers,
+  // ports), then MainWindowClosed ends the program.
+  static void CloseMainWindow(QWidget& window, QCloseEvent& event, bool& confirmed, const std::function<bool()>& ask,
+                              const std::function<void()>& end);
+
+  // A failure at the end that no one can be shown any more (the window is
+  // going): one line on stderr.
+  static void LogEndFailure(const char* what) noexcept;
 
   // Shows a warning (message box or hook) once the event loop runs.
   static void ShowWarningLater(const QString& message);

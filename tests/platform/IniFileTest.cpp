@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Files.h"
+#include "Sanitizers.h"
 
 namespace fs = std::filesystem;
 using platform::EIniFileException;
@@ -396,17 +397,7 @@ TEST_F(IniFileTest, SaveMergesWithWhatOthersWroteMeanwhile) {
 
 // ------------------------------------------------------------------ refused files
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+constexpr bool kSanitized = corvane::testsupport::kUnderSanitizer;
 
 // Runs body in a child process bounded in time (and, where no sanitizer needs
 // the address space, in memory), so that a read that hangs or swallows a

@@ -26,6 +26,7 @@
 #include "Files.h"
 #include "InstanceSlots.h"
 #include "PollWait.h"
+#include "Sanitizers.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -351,17 +352,7 @@ TEST_F(CloseTest, APooledThreadThatNeverEndsDoesNotKeepTheProgramAlive) {
   for (int com = 1; com <= 4; ++com) EXPECT_FALSE(sim.HostOn(com)) << com;
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+constexpr bool kSanitized = corvane::testsupport::kUnderSanitizer;
 
 TEST_F(CloseTest, FatalSignalsAndUnexpectedExitsAreLogged) {
   struct Case {
