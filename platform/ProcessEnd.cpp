@@ -99,6 +99,8 @@ void OnExit() {
 const char* EndLogPrefix() noexcept { return gPrefix; }
 
 void InstallEndLog(const char* programName) noexcept {
+  static std::atomic<bool> installed{false};
+  if (installed.exchange(true)) return;
   LineBuffer prefix;
   prefix.Add(programName ? programName : "");
   prefix.Add("[");

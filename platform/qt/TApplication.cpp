@@ -109,7 +109,7 @@ void TApplication::MainWindowClosed(const QWidget* window) noexcept {
   if (!window || RunningWindow() != window || gMainWindowClosed) return;
   gMainWindowClosed = true;
   platform::ArmEndDeadline(kEndDeadline, 0);
-  exit(0);
+  QCoreApplication::exit(0);
 }
 
 void TApplication::CloseMainWindow(QWidget& window, QCloseEvent& event, bool& confirmed,
