@@ -17,6 +17,7 @@
 #include <limits>
 
 #include "SerPort.h"
+#include "TApplication.h"
 #include "adpInstanceControl.h"
 #include "uConstType.h"
 #include "uSeting.h"
@@ -53,7 +54,11 @@ TfzCorvaneV4::TfzCorvaneV4(TFormOptions options, QWidget* parent)
   FormCreate();
 }
 
-TfzCorvaneV4::~TfzCorvaneV4() = default;
+TfzCorvaneV4::~TfzCorvaneV4() {
+  // While every line still exists: no timer of one line may fire into
+  // another that is already gone while the ports are being closed.
+  EndLines();
+}
 
 void TfzCorvaneV4::CreateComponents(const TFormOptions& options) {
   ResetProgramVariables();
@@ -135,8 +140,22 @@ void TfzCorvaneV4::Warn(const QString& text) {
 }
 
 void TfzCorvaneV4::closeEvent(QCloseEvent* event) {
-  if (FormClose()) event->accept();
-  else event->ignore();
+  // Once the operator has said Yes, nothing of a line may act any more, and
+  // the program ends as soon as the ports are closed.
+  TApplication::CloseMainWindow(*this, *event, closed_, [this] { return FormClose(); }, [this] { EndLines(); });
+}
+
+void TfzCorvaneV4::EndLines() noexcept {
+  for (TTimer* timer : findChildren<TTimer*>()) timer->SetEnabled(false);
+  for (auto& line : Lines) {
+    if (!line || !line->comVorel) continue;
+    try {
+      line->comVorel->SetOpen(false);
+    } catch (const std::exception& e) {
+      // The close itself is complete; only a trace or log write failed.
+      TApplication::LogEndFailure(e.what());
+    }
+  }
 }
 
 bool TfzCorvaneV4::FormClose() {

@@ -11,9 +11,13 @@
 // - Refused() tells main that the instance limiter turned this copy away: the
 //   window must then never be shown (and so never asks or saves at close).
 // - Closing (the "&Keluar" button, the system menu, the close box) asks
-//   "ANDA YAKIN AKAN MENUTUP APLIKASI INI?"; Yes writes the main INI file and
-//   closes, No keeps everything running. A save that fails asks whether to
-//   close without saving, so the window can always be closed.
+//   "ANDA YAKIN AKAN MENUTUP APLIKASI INI?"; Yes writes the main INI file,
+//   stops every timer, closes every port and closes the window (the program
+//   then ends, see TApplication::MainWindowClosed); No keeps everything
+//   running. A save that fails asks whether to close without saving, so the
+//   window can always be closed. A close after the confirmed one asks nothing.
+// - Destruction stops every timer and closes every port first, while all
+//   four lines still exist.
 // - Messages to the operator go through MessageDlg (uToolkit), exceptions of
 //   handlers to the application's central exception handler.
 #include <QWidget>
@@ -89,6 +93,8 @@ class TfzCorvaneV4 : public QWidget {
  private:
   void CreateComponents(const TFormOptions& options);
   bool FormClose();
+  // Every line timer stopped, every port closed; safe to call again.
+  void EndLines() noexcept;
   void ApplyComNumberAtStart(TConsoleLine& line);
   std::string CardNameAt(int index) const;
   // A warning to the operator; a copy the limiter refused shows nothing.
@@ -96,6 +102,7 @@ class TfzCorvaneV4 : public QWidget {
 
   std::unique_ptr<Ui::TfzCorvaneV4> ui_;
   bool refused_ = false;
+  bool closed_ = false;
 };
 
 }  // namespace corvane

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,13 +10,46 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <set>
 
 namespace platform {
 namespace {
 
 std::atomic<testing::BeforeReplaceHook> gBeforeReplace{nullptr};
+std::atomic<IniNoticeHandler> gNoticeHandler{nullptr};
+
+// The operator hears of a refused file once, however often the program opens
+// it (the console reads its main file at start and again to save it).
+void NoticeRefusal(const std::string& path, const std::string& text) {
+  static std::mutex mutex;
+  static std::set<std::string> told;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!told.insert(path).second) return;
+  }
+  if (IniNoticeHandler h = gNoticeHandler.load()) h(text);
+  else std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+// ".<name>.tmp-<pid>-<n>": the temporary files the save makes; true with the
+// pid when `entry` is one of those for `name`.
+bool TemporaryOf(const std::string& entry, const std::string& name, pid_t& pid) {
+  const std::string prefix = "." + name + ".tmp-";
+  if (entry.compare(0, prefix.size(), prefix) != 0) return false;
+  const std::string rest = entry.substr(prefix.size());
+  const std::size_t dash = rest.find('-');
+  auto digits = [](const std::string& t) {
+    return !t.empty() && t.size() <= 9 && std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (dash == std::string::npos || !digits(rest.substr(0, dash)) || !digits(rest.substr(dash + 1))) return false;
+  pid = static_cast<pid_t>(std::stol(rest.substr(0, dash)));
+  return pid > 0;
+}
 
 constexpr char kBom[] = "\xEF\xBB\xBF";
 constexpr std::size_t kBomBytes = 3;
@@ -121,9 +155,12 @@ void SyncFolder(const std::string& dir) {
 
 void testing::SetBeforeReplaceHook(BeforeReplaceHook hook) noexcept { gBeforeReplace.store(hook); }
 
+IniNoticeHandler SetIniNoticeHandler(IniNoticeHandler handler) noexcept { return gNoticeHandler.exchange(handler); }
+
 TIniFile::TIniFile(const std::string& path) : requested_(Absolute(path)) {
   path_ = ResolveCase(requested_);
-  doc_ = Parse(ReadFromDisk());
+  doc_ = Parse(ReadFromDisk(refusal_));
+  if (!refusal_.empty()) NoticeRefusal(path_, refusal_);
 }
 
 // ---------------------------------------------------------------- reading
@@ -260,7 +297,11 @@ void TIniFile::Apply(Document& doc, const Write& w) {
 void TIniFile::UpdateFile() {
   if (pending_.empty()) return;
   path_ = ResolveCase(requested_);
-  Document fresh = Parse(ReadFromDisk());
+  Document fresh = Parse(ReadFromDisk(refusal_));
+  if (!refusal_.empty()) {
+    NoticeRefusal(path_, refusal_);
+    RaiseUnableToWrite();
+  }
   for (const Write& w : pending_) Apply(fresh, w);
   ReplaceOnDisk(Serialize(fresh));
   doc_ = std::move(fresh);
@@ -279,14 +320,14 @@ TIniFile::Document TIniFile::Parse(const std::string& bytes) {
     pos = kBomBytes;
   }
   while (pos < bytes.size()) {
-    std::size_t nl = bytes.find('\n', pos);
-    if (nl == std::string::npos) {
+    std::size_t end = bytes.find_first_of("\r\n", pos);
+    if (end == std::string::npos) {
       doc.lines.push_back(Line{bytes.substr(pos), ""});
       break;
     }
-    bool crlf = nl > pos && bytes[nl - 1] == '\r';
-    doc.lines.push_back(Line{bytes.substr(pos, nl - pos - (crlf ? 1 : 0)), crlf ? "\r\n" : "\n"});
-    pos = nl + 1;
+    std::string eol = bytes[end] == '\n' ? "\n" : (end + 1 < bytes.size() && bytes[end + 1] == '\n') ? "\r\n" : "\r";
+    doc.lines.push_back(Line{bytes.substr(pos, end - pos), eol});
+    pos = end + eol.size();
   }
   return doc;
 }
@@ -297,19 +338,60 @@ std::string TIniFile::Serialize(const Document& doc) {
   return out;
 }
 
-std::string TIniFile::ReadFromDisk() const {
+std::string TIniFile::ReadFromDisk(std::string& refusal) const {
+  refusal.clear();
+  auto refuse = [&](const std::string& why) {
+    refusal = path_ + " " + why +
+              "; it was not read, the settings it holds take their defaults, and it will not be overwritten.";
+    return std::string();
+  };
+  auto notRegular = [&] { return refuse("is not a regular file"); };
+  auto tooLarge = [&] { return refuse("is larger than " + std::to_string(kMaxFileBytes >> 20) + " MiB"); };
+  auto unreadable = [&](int error) { return refuse("cannot be read (" + std::string(std::strerror(error)) + ")"); };
+
+  // Looked at before it is opened: opening a FIFO waits for a writer, and
+  // opening a device can act on it.
+  struct stat st;
+  if (::stat(path_.c_str(), &st) != 0) return {};  // missing: the defaults, as the platform gives them
+  if (!S_ISREG(st.st_mode)) return notRegular();
+  if (std::uint64_t(st.st_size) > kMaxFileBytes) return tooLarge();
+  int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return errno == ENOENT ? std::string() : unreadable(errno);
   std::string bytes;
-  int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return bytes;
+  int error = 0;
+  if (::fstat(fd, &st) != 0) error = errno;
+  else if (!S_ISREG(st.st_mode)) error = -1;  // replaced between the look and the open
   char buf[8192];
-  for (;;) {
+  while (error == 0 && bytes.size() <= kMaxFileBytes) {
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // a read error (a folder of that name) reads as the end
+    if (n < 0) error = errno;
+    if (n <= 0) break;
     bytes.append(buf, std::size_t(n));
   }
   ::close(fd);
+  if (error == -1) return notRegular();
+  if (error != 0) return unreadable(error);
+  if (bytes.size() > kMaxFileBytes) return tooLarge();  // it grew while being read
   return bytes;
+}
+
+void TIniFile::RemoveStaleTemporaries(const std::string& target) const {
+  const std::filesystem::path tp(target);
+  const std::string name = tp.filename().string();
+  DIR* d = ::opendir(tp.parent_path().empty() ? "/" : tp.parent_path().c_str());
+  if (!d) return;
+  std::vector<std::string> stale;
+  while (dirent* e = ::readdir(d)) {
+    pid_t pid = 0;
+    // A copy that still runs may be in the middle of its own save; only a
+    // file whose maker has ended is left over. (A reused pid only delays the
+    // removal to a later save.)
+    if (TemporaryOf(e->d_name, name, pid) && pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH)
+      stale.push_back((tp.parent_path() / e->d_name).string());
+  }
+  ::closedir(d);
+  for (const std::string& f : stale) (void)::unlink(f.c_str());
 }
 
 void TIniFile::ReplaceOnDisk(const std::string& bytes) const {
@@ -328,6 +410,7 @@ void TIniFile::ReplaceOnDisk(const std::string& bytes) const {
 
   std::filesystem::path tp(target);
   const std::string dir = tp.parent_path().string();
+  RemoveStaleTemporaries(target);
   static std::atomic<unsigned> serial{0};
   std::string tmp;
   int fd = -1;

@@ -15,8 +15,17 @@
 //   digits (0xFFFFFFFF reads as -1); anything else, empty included, or a
 //   decimal outside 32 bits gives the default. Booleans: the integer rule
 //   with default 1/0, non-zero is true.
-// - Lines end in CR LF or LF; a UTF-8 byte-order mark is skipped (and kept
-//   when the file is written).
+// - Lines end in CR LF, LF or a lone CR (files from old editors); each line
+//   keeps its own end when the file is written. A UTF-8 byte-order mark is
+//   skipped (and kept when the file is written).
+// - Only a regular file of at most kMaxFileBytes is read. Anything else in its
+//   place (a FIFO, a device or a link to one, a folder), a larger file or one
+//   that fails to read is refused: it reads as empty (every value its
+//   default), Refusal() says why, and the notice handler gets that text once
+//   per path in the process (the operator is told once, however often the
+//   file is opened). A refused file is never written: UpdateFile raises and
+//   leaves it as it stands, so a file too large to read is not replaced by
+//   the few keys of one save.
 //
 // Writing (WriteString / WriteInteger / WriteBool, then UpdateFile):
 // - Writes change this object at once (later reads see them) and are kept as
@@ -30,11 +39,15 @@
 //   byte. A missing key goes after the last key of its section, a missing
 //   section is appended, a missing file is created (mode 0666 less umask).
 //   New lines take the file's line end; a new file gets CR LF.
+// - Temporary files that a copy killed during its save left beside the file
+//   (".<name>.tmp-<pid>-<n>", <pid> no longer running) are removed by the next
+//   save; those of a copy that still runs are left to it.
 // - Integers are written in decimal, Booleans "1"/"0". A value with leading
 //   or trailing blanks, or one that starts and ends with the same quote, is
 //   written inside double quotes so that it reads back unchanged.
 // - Failures raise EIniFileException "Unable to write to <full path>":
-//   from UpdateFile when the file cannot be replaced (the group stays pending),
+//   from UpdateFile when the file cannot be replaced or was refused at
+//   reading (the group stays pending),
 //   and from a Write* whose value holds CR, LF or NUL or whose section or key
 //   cannot be written as a name (empty; key with "=" or starting with ";" or
 //   "["; section with "]"; either with CR, LF or NUL). A refused Write* first
@@ -64,12 +77,17 @@ class TIniFile {
  public:
   // The longest value a read returns (a 2048-byte buffer with its NUL).
   static constexpr std::size_t kMaxValueBytes = 2047;
+  // The largest file read; real configuration files hold a few KiB.
+  static constexpr std::size_t kMaxFileBytes = std::size_t(4) << 20;
 
   // Reads the file now (a missing or unreadable file reads as empty).
   explicit TIniFile(const std::string& path);
 
   // Full path of the file used (after the case-insensitive lookup).
   const std::string& FileName() const noexcept { return path_; }
+  // Why the file was refused at the last read; "" when it was read or is
+  // missing.
+  const std::string& Refusal() const noexcept { return refusal_; }
 
   std::string ReadString(const std::string& section, const std::string& key,
                          const std::string& defaultValue) const;
@@ -105,7 +123,9 @@ class TIniFile {
   static void Apply(Document& doc, const Write& w);
   static std::string EncodeValue(const std::string& value);
 
-  std::string ReadFromDisk() const;
+  // The file's bytes; a refusal sets `refusal` (and gives no bytes).
+  std::string ReadFromDisk(std::string& refusal) const;
+  void RemoveStaleTemporaries(const std::string& target) const;
   void ReplaceOnDisk(const std::string& bytes) const;
   [[noreturn]] void RaiseUnableToWrite() const;
   void RefuseIfUnwritable(const std::string& section, const std::string& key,
@@ -114,6 +134,7 @@ class TIniFile {
   std::string requested_;  // the path as the caller gave it, made absolute
   std::string path_;
   Document doc_;
+  std::string refusal_;
   std::vector<Write> pending_;
 };
 
@@ -123,6 +144,12 @@ std::string GetProfileString(const std::string& path, const std::string& section
                              const std::string& key, const std::string& defaultValue);
 void WriteProfileString(const std::string& path, const std::string& section,
                         const std::string& key, const std::string& value);
+
+// Receives the text of a refused file (see Refusal()), once per path in the
+// process, on the thread that read it. nullptr (the default): the text goes to
+// stderr. Returns the handler it replaces.
+using IniNoticeHandler = void (*)(const std::string& text);
+IniNoticeHandler SetIniNoticeHandler(IniNoticeHandler handler) noexcept;
 
 namespace testing {
 // Called by UpdateFile after the temporary file is complete and synced, just

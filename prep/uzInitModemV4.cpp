@@ -14,6 +14,7 @@
 
 #include "SerBaseExcept.h"
 #include "SerPort.h"
+#include "TApplication.h"
 #include "adpInstanceControl.h"
 #include "uConstType.h"
 #include "uReplyScan.h"
@@ -248,8 +249,17 @@ void TfzInitModem::FormCreate() {
 void TfzInitModem::btnKeluarClick() { close(); }
 
 void TfzInitModem::closeEvent(QCloseEvent* event) {
-  if (FormClose()) event->accept();
-  else event->ignore();
+  // After the Yes no answer or time-out may act, and the program ends as
+  // soon as the port is closed.
+  TApplication::CloseMainWindow(*this, *event, closed_, [this] { return FormClose(); }, [this] {
+    tReplyTimeOut->stop();
+    tDeviceWatch->stop();
+    try {
+      comVorel1->SetOpen(false);
+    } catch (const std::exception& e) {
+      TApplication::LogEndFailure(e.what());  // the close itself is complete
+    }
+  });
 }
 
 bool TfzInitModem::FormClose() {

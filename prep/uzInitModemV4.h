@@ -26,8 +26,11 @@
 //   application's central exception handler; the port's notices reach
 //   comVorel1Trigger through the port window, which does the same.
 // - Closing (the "&Keluar" button, the close box) asks "ANDA YAKIN AKAN
-//   MENUTUP APLIKASI INI?" through MessageDlg; Yes closes, No keeps the
-//   window and the port as they were. The tool writes no file.
+//   MENUTUP APLIKASI INI?" through MessageDlg; Yes stops the reply time-out,
+//   closes the port and the window (the program then ends, see
+//   TApplication::MainWindowClosed), No keeps the window and the port as they
+//   were. The tool writes no file. A close after the confirmed one asks
+//   nothing.
 #include <QWidget>
 
 #include <cstdint>
@@ -142,6 +145,7 @@ class TfzInitModem : public QWidget {
   int replyTimeOutMs_ = 0;
   bool refused_ = false;
   bool lossShown_ = false;  // the lost device was reported since the port opened
+  bool closed_ = false;
 };
 
 // Shows a step's result in its status text: the text on the colour.

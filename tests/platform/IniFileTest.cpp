@@ -2,16 +2,22 @@
 #include "IniFile.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "Files.h"
+#include "Sanitizers.h"
 
 namespace fs = std::filesystem;
 using platform::EIniFileException;
@@ -387,6 +393,171 @@ TEST_F(IniFileTest, SaveMergesWithWhatOthersWroteMeanwhile) {
   mine.WriteString("S", "a", "mine");
   mine.UpdateFile();
   EXPECT_EQ(Get(path), "[S]\na=mine\nb=other\n");
+}
+
+// ------------------------------------------------------------------ refused files
+
+constexpr bool kSanitized = corvane::testsupport::kUnderSanitizer;
+
+// Runs body in a child process bounded in time (and, where no sanitizer needs
+// the address space, in memory), so that a read that hangs or swallows a
+// device fails the test instead of the machine. The child's exit code is
+// body's result; a child that had to be stopped gives -1.
+int RunBounded(const std::function<int()>& body) {
+  pid_t child = ::fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    ::alarm(20);
+    if (!kSanitized) {
+      rlimit limit{std::size_t(1) << 30, std::size_t(1) << 30};
+      ::setrlimit(RLIMIT_AS, &limit);
+    }
+    int rc = 99;
+    try {
+      rc = body();
+    } catch (...) {
+      rc = 98;
+    }
+    ::_exit(rc);
+  }
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+std::vector<std::string>& Notices() {
+  static std::vector<std::string> notices;
+  return notices;
+}
+void RecordNotice(const std::string& text) { Notices().push_back(text); }
+
+TEST_F(IniFileTest, RefusesWhatIsNotARegularFileOrTooLarge) {
+  ASSERT_EQ(::mkfifo(PathOf("fifo.ini").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", PathOf("zero.ini"));
+  fs::create_directory(PathOf("folder.ini"));
+  const std::string big = "[S]\nk=1\n" + std::string(TIniFile::kMaxFileBytes, ';') + "\n";
+  Put(PathOf("big.ini"), big);
+  const std::string justFits = "[S]\nk=1\n" + std::string(TIniFile::kMaxFileBytes - 9, ';') + "\n";
+  ASSERT_EQ(justFits.size(), TIniFile::kMaxFileBytes);
+  Put(PathOf("fits.ini"), justFits);
+
+  struct Case {
+    const char* why;
+    std::string name;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"a FIFO would hang the read", "fifo.ini", true},
+      {"a link to a device would never end", "zero.ini", true},
+      {"a folder", "folder.ini", true},
+      {"larger than the bound", "big.ini", true},
+      {"exactly the bound is still read", "fits.ini", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    const std::string path = PathOf(c.name);
+    // 1: read as refused with defaults, 2: read normally, 3: anything else.
+    const int rc = RunBounded([&] {
+      TIniFile ini(path);
+      const int k = ini.ReadInteger("S", "k", 77);
+      if (c.refused) return (k == 77 && !ini.Refusal().empty()) ? 1 : 3;
+      return (k == 1 && ini.Refusal().empty()) ? 2 : 3;
+    });
+    ASSERT_EQ(rc, c.refused ? 1 : 2);
+  }
+
+  const auto previous = platform::SetIniNoticeHandler(&RecordNotice);
+  Notices().clear();
+  for (const Case& c : cases) {
+    if (!c.refused) continue;
+    SCOPED_TRACE(c.why);
+    const std::string path = PathOf(c.name);
+    TIniFile ini(path);
+    TIniFile again(path);  // read twice (start and save): still one message
+    EXPECT_NE(ini.Refusal().find(path), std::string::npos) << ini.Refusal();
+    // A save never replaces what it could not read: the operator's file (or
+    // whatever stands there) is left as it was, and the save says so.
+    ini.WriteString("S", "k", "2");
+    try {
+      ini.UpdateFile();
+      ADD_FAILURE() << "the refused file was written";
+    } catch (const EIniFileException& e) {
+      EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+    }
+    EXPECT_TRUE(ini.HasPendingWrites());
+  }
+  platform::SetIniNoticeHandler(previous);
+  EXPECT_EQ(Notices().size(), 4u) << "one message per refused file";
+  for (const std::string& n : Notices()) EXPECT_NE(n.find("defaults"), std::string::npos) << n;
+
+  EXPECT_EQ(Get(PathOf("big.ini")), big);
+  EXPECT_TRUE(fs::is_fifo(PathOf("fifo.ini")));
+  EXPECT_EQ(fs::read_symlink(PathOf("zero.ini")), "/dev/zero");
+  EXPECT_TRUE(fs::is_directory(PathOf("folder.ini")));
+  std::vector<std::string> names = Entries();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"big.ini", "fifo.ini", "fits.ini", "folder.ini", "zero.ini"}))
+      << "no temporary file left";
+}
+
+TEST_F(IniFileTest, SaveRemovesTemporaryFilesOfCopiesThatDied) {
+  const std::string path = PathOf("Corvane_v4.ini");
+  Put(path, "[S]\r\nk=1\r\n");
+  // A process that has ended (and been reaped) stands for a copy killed
+  // during its save; a paused child for a copy saving at this moment.
+  pid_t dead = ::fork();
+  ASSERT_GE(dead, 0);
+  if (dead == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
+  pid_t live = ::fork();
+  ASSERT_GE(live, 0);
+  if (live == 0) {
+    ::pause();
+    ::_exit(0);
+  }
+  const std::string d = std::to_string(dead), l = std::to_string(live);
+  const std::map<std::string, bool> tmpFiles = {  // name -> removed by the save
+      {".Corvane_v4.ini.tmp-" + d + "-0", true},
+      {".Corvane_v4.ini.tmp-" + d + "-7", true},
+      {".Corvane_v4.ini.tmp-" + l + "-0", false},    // a live copy's save
+      {".other.ini.tmp-" + d + "-0", false},          // another file's
+      {".Corvane_v4.ini.tmp-x" + d + "-0", false},    // not a name the save makes
+      {".Corvane_v4.ini.tmp-" + d + "-0.bak", false},
+  };
+  for (const auto& [name, removed] : tmpFiles) Put(PathOf(name), "[S]\r\nk=half");
+
+  platform::WriteProfileString(path, "S", "k", "2");
+  ::kill(live, SIGKILL);
+  ::waitpid(live, nullptr, 0);
+
+  EXPECT_EQ(Get(path), "[S]\r\nk=2\r\n");
+  for (const auto& [name, removed] : tmpFiles) EXPECT_EQ(fs::exists(PathOf(name)), !removed) << name;
+}
+
+TEST_F(IniFileTest, CarriageReturnOnlyLineEndsAreLines) {
+  const std::string path = PathOf("Corvane_v4.ini");
+  Put(path, "[Corvane_V4]\rhp1_baud=9600\rcomport_1=3\r; the operator's note\r[Other]\rx=1\r");
+  TIniFile ini(path);
+  EXPECT_EQ(ini.ReadInteger("Corvane_V4", "hp1_baud", 115200), 9600);
+  EXPECT_EQ(ini.ReadInteger("Corvane_V4", "comport_1", 8), 3);
+  EXPECT_EQ(ini.ReadInteger("Other", "x", 0), 1);
+  ini.WriteInteger("Corvane_V4", "hp1_baud", 115200);
+  ini.WriteInteger("Corvane_V4", "kartuaktif", 2);
+  ini.UpdateFile();
+  EXPECT_EQ(Get(path),
+            "[Corvane_V4]\rhp1_baud=115200\rcomport_1=3\rkartuaktif=2\r; the operator's note\r[Other]\rx=1\r");
+  EXPECT_EQ(TIniFile(path).ReadInteger("Corvane_V4", "comport_1", 8), 3);
+
+  // Mixed ends: each line keeps its own, a CR before CR LF is a line too.
+  const std::string mixed = "[S]\r\r\na=1\rb=2\nc=3\r\n";
+  Put(path, mixed);
+  TIniFile m(path);
+  EXPECT_EQ(m.ReadInteger("S", "a", 0), 1);
+  EXPECT_EQ(m.ReadInteger("S", "b", 0), 2);
+  EXPECT_EQ(m.ReadInteger("S", "c", 0), 3);
+  m.WriteInteger("S", "b", 5);
+  m.UpdateFile();
+  EXPECT_EQ(Get(path), "[S]\r\r\na=1\rb=5\nc=3\r\n");
 }
 
 }  // namespace

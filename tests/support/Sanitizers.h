@@ -1,0 +1,19 @@
+#pragma once
+// Whether this test binary runs under AddressSanitizer or ThreadSanitizer:
+// they reserve the address space (no memory limits then) and own the fault
+// signals (they report those themselves).
+namespace corvane::testsupport {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kUnderSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool kUnderSanitizer = true;
+#else
+inline constexpr bool kUnderSanitizer = false;
+#endif
+#else
+inline constexpr bool kUnderSanitizer = false;
+#endif
+
+}  // namespace corvane::testsupport
