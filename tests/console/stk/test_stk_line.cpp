@@ -606,3 +606,20 @@ TEST(StkLine, LabelsShowModemTextAsPlainText) {
   for (QLabel* label : {l.lNomor, l.lRegistrasi, l.lCall, l.lCall2, l.lSMS1, l.lSMS2, l.lCekPulsa, l.lSignal})
     EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
 }
+
+// A card being registered that goes quiet after its answer was taken (or
+// that timed out, "+STIN: 98") would leave the line idle for good: that wait
+// has the deadline of a command, and ends in a modem reset.
+TEST(StkLine, ACardQuietInTheMiddleOfItsRegistrationEndsInAModemReset) {
+  TStkLine t(2, "1");
+  t.Line().tBringUpGuard->SetInterval(300);
+  t.Line().Reply() = rtImsi;
+  t.Feed("\r\n510011234567890\r\n\r\nOK\r\n");
+  ASSERT_EQ(t.SentUntil("\r"), "AT+STGI=0\r");
+  t.Feed(kMenuReply);
+  ASSERT_EQ(t.SentUntil("\r"), "AT+STGR=0,1,1\r");
+  t.Feed("\r\nOK\r\n");
+  EXPECT_EQ(t.Line().Reply(), rtIdle);
+  EXPECT_EQ(t.SentUntil("\r", 3000), "AT+CFUN=1\r");
+  EXPECT_TRUE(t.Logged("F015-4 : no answer to the card's next SIM Toolkit step in 300 ms; resetting the modem"));
+}
