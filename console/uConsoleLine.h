@@ -393,7 +393,8 @@ class TConsoleLine : public QObject {
   // How long an SMS waits behind a modem reset before it is sent again: the
   // modem restarts meanwhile and would swallow a command sent at once.
   static constexpr int SmsAfterResetMs = 5000;
-  TTimer* tSmsRetry_ = nullptr;  // paces an SMS resent after a modem reset
+  static constexpr int SmsRetryPauseMs = 1000;   // before a refused SMS is sent again
+  TTimer* tSmsRetry_ = nullptr;  // paces an SMS resent after a refusal or a modem reset
 };
 
 }  // namespace corvane

@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 
 #include "calls/CallsBench.h"
@@ -60,7 +61,13 @@ TEST(Promises, ARefusedSmsIsShownFailedAndTheChainGoesOn) {
   b.Tick(false, false, true, false, true);
   b.SwitchOn();
   b.line->mnSMS1->trigger();
-  ASSERT_TRUE(WaitUntil([&] { return Colour(b.line->lCekPulsa) == clLime; }, 15000)) << b.Log();
+  // Each refusal is answered after a pause, not at once.
+  ASSERT_TRUE(b.WaitHost("AT+CMGS=\"0821\"\r", 1)) << b.Log();
+  QElapsedTimer sinceFirst;
+  sinceFirst.start();
+  ASSERT_TRUE(b.WaitHost("AT+CMGS=\"0821\"\r", 2)) << b.Log();
+  EXPECT_GE(sinceFirst.elapsed(), 800);
+  ASSERT_TRUE(WaitUntil([&] { return Colour(b.line->lCekPulsa) == clLime; }, 20000)) << b.Log();
   EXPECT_EQ(Colour(b.line->lSMS1), clRed);
   EXPECT_TRUE(b.Logged("F025-4: SMS refused after 1 modem reset(s); SMS failed")) << b.Log();
   // Two tries before the reset, two after it.
