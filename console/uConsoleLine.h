@@ -386,6 +386,7 @@ class TConsoleLine : public QObject {
   bool callQuestionOpen_ = false;
   std::int32_t ussdShortCount_ = 0;
   std::string answerText_;     // what came since the guarded command went out
+  int guardPeriodsLeft_ = 0;   // guard intervals left before the wait is given up
   bool smsTextMode_ = false;   // "AT+CMGF=1" answered since the last reset
   std::string smsEcho_;        // the SMS text as a modem with echo on sends it back
   int smsResets_ = 0;
