@@ -163,6 +163,9 @@ void TConsoleLine::StartSms(LineJob job) {
 
 void TConsoleLine::GiveUpSms() {
   tSmsRetry_->SetEnabled(false);
+  // A modem still taking the text would swallow the next commands as part
+  // of it; ESC leaves the entry (and is ignored by a modem outside it).
+  if ((Reply() == rtSmsSent || Reply() == rtSmsPrompt) && comVorel->Open()) comVorel->SendString(std::string(1, kEsc));
   const bool first = Data.Job != ljSms2;
   SetStaticTextColor(first ? lSMS1 : lSMS2, clRed);
   Data.RxBuffer.clear();
