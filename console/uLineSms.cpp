@@ -65,13 +65,11 @@ void TConsoleLine::HandleSmsFormatReply(const std::string& Chunk) {
   if (final == at::TFinal::None) return;
   AddFuncLog("F026-1: " + at::Readable(Data.RxBuffer));
   Data.RxBuffer.clear();
-  if (final == at::TFinal::Ok) {
-    smsTextMode_ = true;
-    ResendSms();
-    return;
-  }
-  AddFuncLog("F026-2: text mode refused");
-  CountSmsError();
+  // A modem that refuses the switch may be in text mode all the same: the
+  // header is tried, and its own refusals are counted.
+  if (final != at::TFinal::Ok) AddFuncLog("F026-2: text mode refused, header sent as it is");
+  smsTextMode_ = true;
+  ResendSms();
 }
 
 // The text of the SMS under way. Ctrl-Z would send it early and ESC would

@@ -231,3 +231,14 @@ TEST(Promises, AnUnpluggedModemSwitchesItsLineOffOnceAndOnReopensIt) {
   EXPECT_TRUE(b.line->comVorel->Open());
   EXPECT_TRUE(b.line->ckOn->isChecked());
 }
+
+// A modem that refuses the switch to text mode may be in it already: the SMS
+// is tried all the same.
+TEST(Promises, AnSmsGoesOutWhenTheSwitchToTextModeIsRefused) {
+  TCallsBench b("", "[fault cmgf]\ncommand = AT+CMGF\nreply = error\n");
+  b.SwitchOn();
+  b.line->mnSMS1->trigger();
+  ASSERT_TRUE(WaitUntil([&] { return Colour(b.line->lSMS1) == clLime; })) << b.Log();
+  EXPECT_TRUE(b.Logged("F026-2: text mode refused, header sent as it is"));
+  EXPECT_EQ(b.modem->Status().smsSent, 1);
+}
