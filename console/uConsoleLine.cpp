@@ -47,6 +47,7 @@ constexpr L::TReplyRoute kReplyRoutes[] = {
     {rtReset, &L::HandleResetReply, "HandleResetReply", false},
     {rtImsi, &L::HandleImsiReply, "HandleImsiReply", false},
     {rtSignal, &L::HandleSignalReply, "HandleSignalReply", false},
+    {rtSmsFormat, &L::HandleSmsFormatReply, "HandleSmsFormatReply", false},
 };
 
 }  // namespace
@@ -105,6 +106,10 @@ void TConsoleLine::BindWidgets() {
   lstFunc = Bind<QListWidget>("lstFunc");
   UseListBoxRows(lstDisplay);
   UseListBoxRows(lstFunc);
+  // What the modem sends (the signal level) and the file holds is shown as
+  // it is, never read as markup: "<img src=...>" must not load a file.
+  for (QLabel* label : {lNomor, lRegistrasi, lCall, lCall2, lSMS1, lSMS2, lCekPulsa, lSignal})
+    label->setTextFormat(Qt::PlainText);
 }
 
 void TConsoleLine::CreatePort() {
@@ -149,6 +154,7 @@ void TConsoleLine::CreateTimers() {
       {&L::tBringUpGuard, "tBringUpGuard", BringUpAnswerLimitMs, &L::tBringUpGuardTimer},
       {&L::tStkRetry, "tStkRetry", StkRetryPauseMs, &L::tStkRetryTimer},
       {&L::tSmsRetry_, "tSmsRetry", SmsAfterResetMs, &L::tSmsRetryTimer},
+      {&L::tPortCheck, "tPortCheck", PortCheckMs, &L::tPortCheckTimer},
   };
   for (const TTimerLayout& t : kTimers) {
     TTimer* timer = new TTimer(this, QStringLiteral("%1_%2").arg(QLatin1String(t.name)).arg(number_), t.intervalMs);
@@ -229,10 +235,19 @@ void TConsoleLine::comVorelTrigger(QObject* /*CP*/, std::uint16_t Msg, std::uint
 
 void TConsoleLine::DispatchChunk(const std::string& Chunk) {
   BeforeReplyHandler(Chunk);
+  WatchAnswer(Chunk);
   const TReplyRoute* route = RouteFor(Reply());
-  if (OnDispatch) OnDispatch(route ? route->name : nullptr, Chunk);
-  if (route) (this->*(route->handler))(Chunk);
+  try {
+    if (OnDispatch) OnDispatch(route ? route->name : nullptr, Chunk);
+    if (route) (this->*(route->handler))(Chunk);
+  } catch (...) {
+    // A handler whose command could not be written still leaves the card
+    // reports of this chunk to be read: a card swap in it would be lost.
+    AfterReplyHandler(Chunk);
+    throw;
+  }
   AfterReplyHandler(Chunk);
+  TimeCardStep();
 }
 
 void TConsoleLine::AddFuncLog(std::string_view text) {

@@ -180,6 +180,7 @@ class TConsoleLine : public QObject {
   void StkInfoBranch();
   void StkGiveUpScreen();
   void StkConfirmRegistration();
+  bool CountMenuWalk();
   void StkErrorLadder();
   void ScheduleStkRetry(const std::string& code);
   void tStkRetryTimer();
@@ -187,8 +188,16 @@ class TConsoleLine : public QObject {
   bool StkCommandTextSafe(const std::string& text, const char* what);
   std::string stkRetryCode_;
   std::int32_t stkRetryJob_ = 0;
+  int menuWalks_ = 0;        // walks of the card's menu that came back to its main menu
+  bool walkProgressed_ = false;  // the walk went past the main menu since it was last answered
+  bool stkWalking_ = false;  // the card's menu is being walked, not yet confirmed
 
  public:
+  // Walks of its menu a card may take before its registration is given up.
+  static constexpr int RegistrationWalkLimit = 3;
+  // A line idle in the middle of a registration waits for the card's next
+  // notice; that wait has the same deadline as a command.
+  void TimeCardStep();
   // =========================================================================
 
   // --- calls
@@ -219,6 +228,7 @@ class TConsoleLine : public QObject {
   void HandleResetReply(const std::string& Chunk);
   void HandleImsiReply(const std::string& Chunk);
   void HandleSignalReply(const std::string& Chunk);
+  void HandleSmsFormatReply(const std::string& Chunk);
 
   // =========================================================================
   // Task chain, modem bring-up and the receivers of unsolicited lines
@@ -231,9 +241,10 @@ class TConsoleLine : public QObject {
   //   whatever the reply state and however the bytes were split.
   // - "ERROR" to "ATE0", "AT+CFUN=1" and "AT+CIMI" is retried after
   //   tBringUpRetry's pause; past maxgagal errors in a row the line gives up
-  //   and resets the modem once more. tBringUpGuard resets the modem when a
-  //   bring-up command gets no final result in time ("AT+CFUN=1" only up to
-  //   its "OK": the wait for the card is untimed).
+  //   and resets the modem once more. tBringUpGuard ends the wait of every
+  //   command (below); a bring-up command that gets no final result in time
+  //   resets the modem ("AT+CFUN=1" only up to its "OK": the wait for the
+  //   card is the one untimed wait of a line).
   // - "+WIND: 1" sends "AT+CIMI" while the line waits for its card after a
   //   reset (job 1); at a line idle after its chain (job 0, or job 1 with
   //   nothing outstanding) it starts a new card through the start timer,
@@ -246,7 +257,14 @@ class TConsoleLine : public QObject {
   static constexpr int BringUpAnswerLimitMs = 30000;
 
   TTimer* tBringUpRetry = nullptr;  // one-shot pause before an "ERROR" is retried
-  TTimer* tBringUpGuard = nullptr;  // one-shot: no answer to a bring-up command
+  TTimer* tBringUpGuard = nullptr;  // one-shot: no answer to a command in time
+  // A modem unplugged while its line is on: the serial layer marks the
+  // device lost and nothing more is read. The line says so once, stops its
+  // timers and unticks On; ticking On again reopens the port.
+  static constexpr int PortCheckMs = 1000;
+  TTimer* tPortCheck = nullptr;
+  bool PortLost();
+  void tPortCheckTimer();
 
   void BeforeReplyHandler(const std::string& Chunk);
   void AfterReplyHandler(const std::string& Chunk);
@@ -294,10 +312,33 @@ class TConsoleLine : public QObject {
   void ResetReceiver();
   bool Retrying(TReplyType reply) const;
   void RetryAfterError(TReplyType reply);
+  // Every command the line sends is timed by tBringUpGuard (its interval,
+  // BringUpAnswerLimitMs as laid out, is the deadline of each command): the
+  // sender arms it, every chunk is read against the command it answers
+  // (WatchAnswer), and a deadline that passes logs which command went
+  // unanswered, with the tag of its step, and takes that step's way out.
   void CommandSent(TReplyType reply);      // retry pause dropped, guard armed
   void CommandAnswered(TReplyType reply);  // its final result came: guard off, count cleared
   void ArmAnswerGuard(TReplyType reply);
   void StopAnswerGuard();
+  void WatchAnswer(const std::string& Chunk);
+  static std::string_view CommandName(TReplyType reply);
+
+  // The ways out of a step whose command got no answer, or whose retries ran
+  // out: shown failed (red) and the chain goes on, or the call redialled or
+  // its hang-up asked again (bounded).
+  void GiveUpSms();
+  void GiveUpUssd();
+  void RedialAfterSilence();
+  void RetryHangup();
+  // SMS 1 or SMS 2 from its first try: counts cleared, the header (after the
+  // switch to text mode where a reset has undone it).
+  void StartSms(LineJob job);
+  void SendSmsFormat();
+  // Modem resets an SMS step may take before it is given up, and hang-up
+  // refusals a call may take.
+  static constexpr int SmsResetsPerStep = 1;
+  static constexpr int HangupRetryLimit = 3;
   // =========================================================================
 
   // --- Calls, SMS and balance check (uLineCalls.cpp, uLineSms.cpp,
@@ -307,7 +348,13 @@ class TConsoleLine : public QObject {
   //   that is not only digits, '+', '*' and '#' is refused with a log line
   //   and its step is passed over as if it had been given up.
   // - A redial or hang-up tick acts only while its call is under way (Job
-  //   ljDialling / ljInCall); otherwise it stops its timer.
+  //   ljDialling / ljInCall); otherwise it stops its timer. The call under
+  //   way is redialled whichever box (or manual command) started it. A
+  //   modem reset stops the redial and the SMS resend; they resume once the
+  //   reset is answered, so its "OK" is never read as theirs.
+  // - A step that runs out of answers (a refused SMS past the limit and one
+  //   reset, a balance refused or unanswered, a hang-up refused
+  //   HangupRetryLimit times) is shown red and the chain goes on.
   // - While the "Call gagal 10X. Coba Call Lagi?" question is open, chunks
   //   for the dial are only gathered; the answer counts only if the line is
   //   still dialling when it comes.
@@ -345,10 +392,17 @@ class TConsoleLine : public QObject {
   std::string SmsText();
   bool callQuestionOpen_ = false;
   std::int32_t ussdShortCount_ = 0;
+  std::string answerText_;     // what came since the guarded command went out
+  int guardPeriodsLeft_ = 0;   // guard intervals left before the wait is given up
+  bool smsTextMode_ = false;   // "AT+CMGF=1" answered since the last reset
+  std::string smsEcho_;        // the SMS text as a modem with echo on sends it back
+  int smsResets_ = 0;
+  int hangupErrors_ = 0;
   // How long an SMS waits behind a modem reset before it is sent again: the
   // modem restarts meanwhile and would swallow a command sent at once.
   static constexpr int SmsAfterResetMs = 5000;
-  TTimer* tSmsRetry_ = nullptr;  // paces an SMS resent after a modem reset
+  static constexpr int SmsRetryPauseMs = 1000;   // before a refused SMS is sent again
+  TTimer* tSmsRetry_ = nullptr;  // paces an SMS resent after a refusal or a modem reset
 };
 
 }  // namespace corvane

@@ -44,10 +44,13 @@ void TConsoleLine::ckOnClick() {
     // Whatever the modem still had half-sent before the line was off is
     // no part of this session.
     ResetReceiver();
+    smsTextMode_ = false;
+    tPortCheck->SetEnabled(true);
     if (variant_.EchoOffStep) SendEchoOff();
     tOn->SetEnabled(true);
     Data.StkArmed = true;
   } else {
+    tPortCheck->SetEnabled(false);
     tOn->SetEnabled(false);
     comVorel->SetOpen(false);
     Data.Job = ljIdle;
@@ -67,13 +70,39 @@ void TConsoleLine::ckOnClick() {
 // after a swap marks the new card as registered and refuses its menu).
 void TConsoleLine::StopOldCardWork() {
   DropPendingStk({});
-  for (TTimer* t : {tWatchDog, tTimeOut, tMatikan, tDelay, tBringUpRetry, tBringUpGuard}) t->SetEnabled(false);
+  for (TTimer* t : {tWatchDog, tTimeOut, tMatikan, tDelay, tBringUpRetry, tBringUpGuard, tSmsRetry_}) t->SetEnabled(false);
+  // A call of the old card must not be hung up or redialled on the next.
+  StopCallTimers();
   PendingAnswer.clear();
   Data.UssdPending = false;
   BringUp = TBringUpState{};
+  answerText_.clear();
+  menuWalks_ = 0;
+  walkProgressed_ = false;
+  stkWalking_ = false;
 }
 
 void TConsoleLine::ResetReceiver() { CardReports.Clear(); }
+
+bool TConsoleLine::PortLost() {
+  if (!comVorel->Open()) return false;
+  serial::TBaseDispatcher* d = comVorel->Dispatcher();
+  if (!d || !d->DeviceLost()) return false;
+  AddFuncLog("F000 : COM" + std::to_string(Data.ComPort) +
+             " is gone (modem unplugged?); line switched off, tick On to open it again");
+  // Unticking runs the switch-off: port closed, every timer of the card
+  // stopped, nothing more written into the dead port.
+  ckOn->setChecked(false);
+  return true;
+}
+
+void TConsoleLine::tPortCheckTimer() {
+  if (!comVorel->Open()) {
+    tPortCheck->SetEnabled(false);
+    return;
+  }
+  PortLost();
+}
 
 void TConsoleLine::tOnTimer() {
   switch (Data.Job) {
@@ -104,13 +133,9 @@ void TConsoleLine::tOnTimer() {
 
 void TConsoleLine::StartNextStep(TNextStep first, LineJob endJob) {
   if (first == TNextStep::Sms1 && ckSMS1->isChecked()) {
-    Data.SmsErrorCount = 0;
-    Data.Job = ljSms1;
-    SendSmsHeader(Form.Card.phpenerimasms);
+    StartSms(ljSms1);
   } else if (first != TNextStep::CekPulsa && ckSMS2->isChecked()) {
-    Data.SmsErrorCount = 0;
-    Data.Job = ljSms2;
-    SendSmsHeader(Form.Card.phpenerimasms2);
+    StartSms(ljSms2);
   } else if (ckCekPulsa->isChecked()) {
     Data.Job = ljCekPulsa;
     SendUssd(Form.Card.cekpulsa);
