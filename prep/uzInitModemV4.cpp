@@ -129,10 +129,10 @@ constexpr int kDeviceWatchMs = 250;
 // into a green. Only time tells the cases apart, so no command goes out
 // while an answer may still be owed: the late answer is waited for the
 // command's answer time once more (longer than that, it is taken as lost),
-// and after it comes the line must stay free of final results for a moment,
-// which a second answer to the same command falls into. A late answer is
-// thus dropped, never credited; at worst a step waits or shows red and is
-// pressed again.
+// and once it has come the next command waits a moment more, in which a
+// second answer to the same command falls and is dropped with it. A late
+// answer is thus dropped, never credited; at worst a step waits or shows
+// red and is pressed again.
 constexpr int kLineSettleMs = 500;
 constexpr const char* kLateAnswerLog = "late answer to the earlier command ignored";
 

@@ -21,8 +21,8 @@
 // - After a time-out the port waits the same answer time once more for the
 //   late answer before the next command goes out: a step pressed meanwhile
 //   goes out a moment after the late "OK" or "ERROR" (logged as ignored) or
-//   once that time has passed quietly, its button disabled until then. A late
-//   answer never counts for a later command.
+//   once that time has passed quietly, its button disabled until then; "Set"
+//   drops it. A late answer never counts for a later command.
 // - A lost device (unplugged modem, hung-up line) is noticed within
 //   tDeviceWatch's period, and at any press of a step: the log says so, every
 //   step shows as failed and a command whose answer was due is given up. It

@@ -237,7 +237,7 @@ TEST_F(PrepDialogue, ALateAnswerIsNeverCreditedToTheNextCommand) {
   struct Row {
     const char* name;
     Keys late;  // how the modem answers "AT+STSF=0", beyond the tool's time-out
-    Keys next;  // how it answers "AT+STSF=1" (nothing: as it should)
+    Keys next;  // how it answers "AT+STSF=1" (nothing: at once)
     const char* statusText;
     TColor colour;
     const char* nextLog;
@@ -247,7 +247,9 @@ TEST_F(PrepDialogue, ALateAnswerIsNeverCreditedToTheNextCommand) {
   const std::pair<std::string, std::string> kLate{"delay_ms", "900"};
   const Row rows[] = {
       {"late OK, next answered ERROR", {kLate}, {{"reply", "error"}}, "NOT OK", clRed, "STK ON: Error"},
-      {"late ERROR, next answered OK", {kLate, {"reply", "error"}}, {}, "OK", clLime, "STK ON"},
+      // Its own "OK" in a notice of its own, not behind the "ERROR" (where
+      // "OK" would win the search anyway).
+      {"late ERROR, next answered OK", {kLate, {"reply", "error"}}, {{"delay_ms", "400"}}, "OK", clLime, "STK ON"},
       {"late OK given twice, next answered ERROR",
        {kLate, {"reply", "text"}, {"text", "\r\nOK\r\n\r\nOK\r\n"}, {"split", "at 6"}, {"pause_ms", "200"}},
        {{"reply", "error"}}, "NOT OK", clRed, "STK ON: Error"},
@@ -517,4 +519,24 @@ TEST(PrepSet, SetDropsTheCommandPendingOnTheOldPort) {
   Pump(600);
   EXPECT_EQ(bench.Log(), (std::vector<std::string>{"ON STK"}));
   EXPECT_TRUE(ShowsStatus(w.Form().lActivateSTK, "Not OK", clRed));
+}
+
+// "Set" while a step waits for the late answer of a command that timed out:
+// the step was pressed for the modem just left and goes to no modem.
+TEST(PrepSet, SetDropsAStepWaitingForALateAnswer) {
+  PrepBench bench(2, 5, Scenario(), 300);
+  TfzInitModem& w = bench.Window();
+  bench.SetPort("5");
+  ASSERT_TRUE(bench.WaitModemReady(0));
+  bench.Modem(0).SetSilent(true);
+  w.Form().btnActivateSTK->click();
+  ASSERT_TRUE(bench.WaitLog("STK ON: no answer"));
+  w.Form().btnDeactivate->click();
+  EXPECT_FALSE(w.Form().btnDeactivate->isEnabled());
+  bench.SetPort("6");
+  ASSERT_TRUE(bench.WaitModemReady(1));
+  Pump(600);  // past the time the late answer was waited for
+  EXPECT_EQ(bench.Modem(1).Transcript().HostText(), "");
+  EXPECT_EQ(bench.Log(), (std::vector<std::string>{"ON STK", "STK ON: no answer"}));
+  for (QPushButton* UiForm::*b : kStepButtons) EXPECT_TRUE((w.Form().*b)->isEnabled());
 }
