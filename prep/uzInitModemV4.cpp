@@ -122,6 +122,21 @@ constexpr QPushButton* UiForm::*kStepButtons[] = {
 // once; a quarter of a second is soon enough for the operator.
 constexpr int kDeviceWatchMs = 250;
 
+// The modem answers in order and its answers carry no name, so a command
+// that timed out leaves its "OK" or "ERROR" owed, and whatever final result
+// comes next is that one, unless the command was lost. Counting owed answers
+// alone does not hold: a lost command would shift every later answer by one
+// for good, and a modem that answers twice would shift them the other way
+// into a green. Only time tells the cases apart, so no command goes out
+// while an answer may still be owed: the late answer is waited for the
+// command's answer time once more (longer than that, it is taken as lost),
+// and once it has come the next command waits a moment more, in which a
+// second answer to the same command falls and is dropped with it. A late
+// answer is thus dropped, never credited; at worst a step waits or shows
+// red and is pressed again.
+constexpr int kLineSettleMs = 500;
+constexpr const char* kLateAnswerLog = "late answer to the earlier command ignored";
+
 constexpr int kStartPortNumber = 8;
 constexpr int kStartBaudRate = 115200;
 constexpr int kLogLimit = 100;
@@ -185,6 +200,11 @@ void TfzInitModem::CreateDeviceWatch() {
   tDeviceWatch->setInterval(kDeviceWatchMs);
   connect(tDeviceWatch, &QTimer::timeout, this, [this] { RunGuarded([this] { tDeviceWatchTimer(); }); });
   tDeviceWatch->start();
+  tLateAnswer = new QTimer(this);
+  tLateAnswer->setObjectName(QStringLiteral("tLateAnswer"));
+  tLateAnswer->setSingleShot(true);
+  tLateAnswer->setTimerType(Qt::PreciseTimer);
+  connect(tLateAnswer, &QTimer::timeout, this, [this] { RunGuarded([this] { tLateAnswerTimer(); }); });
 }
 
 void TfzInitModem::CreatePort() {
@@ -254,6 +274,8 @@ void TfzInitModem::closeEvent(QCloseEvent* event) {
   TApplication::CloseMainWindow(*this, *event, closed_, [this] { return FormClose(); }, [this] {
     tReplyTimeOut->stop();
     tDeviceWatch->stop();
+    tLateAnswer->stop();
+    heldCommand_ = nullptr;
     try {
       comVorel1->SetOpen(false);
     } catch (const std::exception& e) {
@@ -284,9 +306,9 @@ void TfzInitModem::btnSetPort1Click() {
   BaudRate = baud;
   if (comVorel1->Open()) {
     comVorel1->SetOpen(false);
-    // A command in flight was for the modem just left; its answer can no
-    // longer come.
-    if (AnswerDue()) GoIdle();
+    // A command in flight, or one still owing its answer, was for the modem
+    // just left; its answer can no longer come.
+    if (AnswerDue() || tLateAnswer->isActive()) GoIdle();
   }
   comVorel1->SetComNumber(static_cast<std::uint16_t>(PortNumber));
   comVorel1->SetBaud(BaudRate);
@@ -313,10 +335,15 @@ void TfzInitModem::Send(const TCommand& command) {
   if (!comVorel1->Open()) return;
   // The modem answers in order and its answers carry no name: an answer
   // still due would be taken for this command's.
-  if (AnswerDue()) return;
+  if (AnswerDue() || heldCommand_) return;
   if (DeviceLost()) {
     lossShown_ = false;  // pressed: say again why nothing goes out
     ShowDeviceLost();
+    return;
+  }
+  if (tLateAnswer->isActive()) {
+    heldCommand_ = &command;
+    EnableStepButtons(false);
     return;
   }
   // Sent first: a send that fails leaves the tool as it was.
@@ -353,12 +380,14 @@ void TfzInitModem::DispatchChunk(const std::string& Chunk) {
   for (const TReplyRoute& r : kReplyRoutes)
     if (r.type == ReplyType) route = &r;
   if (OnDispatch) OnDispatch(route ? route->name : nullptr, Chunk);
+  TakeLateAnswer(Chunk);
   if (route) (this->*(route->handler))(Chunk);
 }
 
 void TfzInitModem::GoIdle() {
   RxBuffer.clear();
   ReplyType = rtIdle;
+  ForgetLateAnswer();
   EndAwaitingAnswer();
 }
 
@@ -366,12 +395,44 @@ bool TfzInitModem::AnswerDue() const { return tReplyTimeOut->isActive(); }
 
 void TfzInitModem::AwaitAnswer(int ms) {
   tReplyTimeOut->start(ms);
-  for (QPushButton* UiForm::*b : kStepButtons) ((*ui_).*b)->setEnabled(false);
+  EnableStepButtons(false);
 }
 
 void TfzInitModem::EndAwaitingAnswer() {
   tReplyTimeOut->stop();
-  for (QPushButton* UiForm::*b : kStepButtons) ((*ui_).*b)->setEnabled(true);
+  EnableStepButtons(true);
+}
+
+void TfzInitModem::EnableStepButtons(bool enabled) {
+  for (QPushButton* UiForm::*b : kStepButtons) ((*ui_).*b)->setEnabled(enabled);
+}
+
+// Only while nothing is in flight: a command never goes out while an
+// answer is owed.
+void TfzInitModem::AwaitLateAnswer(int ms) {
+  lateAnswer_.Expect();
+  tLateAnswer->start(ms);
+}
+
+void TfzInitModem::TakeLateAnswer(const std::string& Chunk) {
+  if (!lateAnswer_.Take(Chunk)) return;
+  AddFuncLog(kLateAnswerLog);
+  tLateAnswer->start(kLineSettleMs);
+}
+
+void TfzInitModem::ForgetLateAnswer() {
+  tLateAnswer->stop();
+  lateAnswer_.Forget();
+  heldCommand_ = nullptr;
+}
+
+void TfzInitModem::tLateAnswerTimer() {
+  lateAnswer_.Forget();
+  const TCommand* held = heldCommand_;
+  if (!held) return;
+  heldCommand_ = nullptr;
+  EnableStepButtons(true);
+  Send(*held);
 }
 
 bool TfzInitModem::DeviceLost() {
@@ -494,12 +555,14 @@ void TfzInitModem::tReplyTimeOutTimer() {
     ShowDeviceLost();
     return;
   }
+  const int answerMs = tReplyTimeOut->interval();
   if (ReplyType == rtStkOn) {
     if (const TStkStep* s = StkStep(StkSetupStep)) {
       AddFuncLog(s->silentLog);
       ShowStepStatus(StkStepStatus(), "NOT OK", clRed);
     }
     GoIdle();
+    AwaitLateAnswer(answerMs);
     return;
   }
   for (const TSilence& s : kSilences) {
@@ -510,6 +573,7 @@ void TfzInitModem::tReplyTimeOutTimer() {
     if (s.type == rtAt) ShowEveryStepFailed();
     else ShowStepStatus((*ui_).*(s.status), s.statusText, clRed);
     GoIdle();
+    AwaitLateAnswer(answerMs);
     return;
   }
 }

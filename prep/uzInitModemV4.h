@@ -18,6 +18,11 @@
 // - One command at a time: while an answer is due the six step buttons are
 //   disabled and every sender refuses, so no answer is taken for a later
 //   command's ("Set" stays usable: it leaves the modem).
+// - After a time-out the port waits the same answer time once more for the
+//   late answer before the next command goes out: a step pressed meanwhile
+//   goes out a moment after the late "OK" or "ERROR" (logged as ignored) or
+//   once that time has passed quietly, its button disabled until then; "Set"
+//   drops it. A late answer never counts for a later command.
 // - A lost device (unplugged modem, hung-up line) is noticed within
 //   tDeviceWatch's period, and at any press of a step: the log says so, every
 //   step shows as failed and a command whose answer was due is given up. It
@@ -40,6 +45,7 @@
 #include <string_view>
 
 #include "uDataType.h"
+#include "uReplyScan.h"
 
 class QCloseEvent;
 class QLabel;
@@ -82,6 +88,7 @@ class TfzInitModem : public QWidget {
   TadpInstanceControl* adpInstanceControl1 = nullptr;
   QTimer* tReplyTimeOut = nullptr;  // single shot, armed by every sender
   QTimer* tDeviceWatch = nullptr;   // looks for a lost device while the window lives
+  QTimer* tLateAnswer = nullptr;    // single shot: the port takes no command while it runs
 
   // Observes every chunk the dispatch takes (handler name, or nullptr when
   // the chunk is dropped). For diagnostics and tests; empty by default.
@@ -100,6 +107,7 @@ class TfzInitModem : public QWidget {
   void comVorel1Trigger(QObject* CP, std::uint16_t Msg, std::uint16_t TriggerHandle, std::uint16_t Data);
   void tReplyTimeOutTimer();
   void tDeviceWatchTimer();
+  void tLateAnswerTimer();
   void AddFuncLog(std::string_view text);
 
   // Senders: each does nothing while the port is closed.
@@ -135,6 +143,10 @@ class TfzInitModem : public QWidget {
   bool AnswerDue() const;
   void AwaitAnswer(int ms);
   void EndAwaitingAnswer();
+  void EnableStepButtons(bool enabled);
+  void AwaitLateAnswer(int ms);
+  void TakeLateAnswer(const std::string& Chunk);
+  void ForgetLateAnswer();
   bool DeviceLost();
   void ShowDeviceLost();
   void ShowEveryStepFailed();
@@ -146,6 +158,8 @@ class TfzInitModem : public QWidget {
   bool refused_ = false;
   bool lossShown_ = false;  // the lost device was reported since the port opened
   bool closed_ = false;
+  TLateAnswer lateAnswer_;
+  const TCommand* heldCommand_ = nullptr;  // pressed while tLateAnswer runs; goes out when it ends
 };
 
 // Shows a step's result in its status text: the text on the colour.

@@ -228,6 +228,59 @@ TEST_F(PrepDialogue, SilentModemFreesThePortAfterTheTimeOut) {
   EXPECT_EQ(bench->Log().back(), "STK ON");
 }
 
+// "Deactivate STK" times out; the modem answers it late, before it answers
+// "Activate STK", pressed at once after the time-out. Whatever the late
+// answer says, and however often, "Activate STK" shows its own answer, or
+// red when it gets none; the late answer is logged as ignored.
+TEST_F(PrepDialogue, ALateAnswerIsNeverCreditedToTheNextCommand) {
+  using Keys = std::vector<std::pair<std::string, std::string>>;
+  struct Row {
+    const char* name;
+    Keys late;  // how the modem answers "AT+STSF=0", beyond the tool's time-out
+    Keys next;  // how it answers "AT+STSF=1" (nothing: at once)
+    const char* statusText;
+    TColor colour;
+    const char* nextLog;
+  };
+  constexpr int kTimeOutMs = 600;
+  // Well past the time-out, and well before the time-out has passed again.
+  const std::pair<std::string, std::string> kLate{"delay_ms", "900"};
+  const Row rows[] = {
+      {"late OK, next answered ERROR", {kLate}, {{"reply", "error"}}, "NOT OK", clRed, "STK ON: Error"},
+      // Its own "OK" in a notice of its own, not behind the "ERROR" (where
+      // "OK" would win the search anyway).
+      {"late ERROR, next answered OK", {kLate, {"reply", "error"}}, {{"delay_ms", "400"}}, "OK", clLime, "STK ON"},
+      {"late OK given twice, next answered ERROR",
+       {kLate, {"reply", "text"}, {"text", "\r\nOK\r\n\r\nOK\r\n"}, {"split", "at 6"}, {"pause_ms", "200"}},
+       {{"reply", "error"}}, "NOT OK", clRed, "STK ON: Error"},
+      {"late OK, next never answered", {kLate}, {{"reply", "silent"}}, "NOT OK", clRed, "STK ON: no answer"},
+  };
+  for (const Row& r : rows) {
+    Open(Scenario(), kTimeOutMs);
+    Keys late = r.late;
+    late.insert(late.begin(), {{"command", "AT+STSF=0"}, {"times", "1"}});
+    M().AddFault(Fault(late));
+    if (!r.next.empty()) {
+      Keys next = r.next;
+      next.insert(next.begin(), {"command", "AT+STSF=1"});
+      M().AddFault(Fault(next));
+    }
+    const std::size_t from = M().Transcript().HostSize();
+    F().btnDeactivate->click();
+    ASSERT_TRUE(bench->WaitLog("STK OFF: no answer")) << r.name;
+    F().btnActivateSTK->click();
+    EXPECT_TRUE(bench->WaitLog(r.nextLog, 8000)) << r.name;
+    EXPECT_TRUE(ShowsStatus(F().lActivateSTK, r.statusText, r.colour)) << r.name;
+    EXPECT_TRUE(ShowsStatus(F().lDeactivate, "NOT OK", clRed)) << r.name;
+    EXPECT_EQ(bench->Log(), (std::vector<std::string>{"ON STK", "STK OFF: no answer",
+                                                      "late answer to the earlier command ignored", "ON STK",
+                                                      r.nextLog}))
+        << r.name;
+    EXPECT_EQ(bench->HostSince(from), "AT+STSF=0\rAT+STSF=1\r") << r.name;
+    bench.reset();
+  }
+}
+
 // The six step buttons, top to bottom.
 constexpr QPushButton* UiForm::*kStepButtons[] = {
     &UiForm::btnCekModem,  &UiForm::btnStatusKartu,    &UiForm::btnDeactivate,
@@ -466,4 +519,24 @@ TEST(PrepSet, SetDropsTheCommandPendingOnTheOldPort) {
   Pump(600);
   EXPECT_EQ(bench.Log(), (std::vector<std::string>{"ON STK"}));
   EXPECT_TRUE(ShowsStatus(w.Form().lActivateSTK, "Not OK", clRed));
+}
+
+// "Set" while a step waits for the late answer of a command that timed out:
+// the step was pressed for the modem just left and goes to no modem.
+TEST(PrepSet, SetDropsAStepWaitingForALateAnswer) {
+  PrepBench bench(2, 5, Scenario(), 300);
+  TfzInitModem& w = bench.Window();
+  bench.SetPort("5");
+  ASSERT_TRUE(bench.WaitModemReady(0));
+  bench.Modem(0).SetSilent(true);
+  w.Form().btnActivateSTK->click();
+  ASSERT_TRUE(bench.WaitLog("STK ON: no answer"));
+  w.Form().btnDeactivate->click();
+  EXPECT_FALSE(w.Form().btnDeactivate->isEnabled());
+  bench.SetPort("6");
+  ASSERT_TRUE(bench.WaitModemReady(1));
+  Pump(600);  // past the time the late answer was waited for
+  EXPECT_EQ(bench.Modem(1).Transcript().HostText(), "");
+  EXPECT_EQ(bench.Log(), (std::vector<std::string>{"ON STK", "STK ON: no answer"}));
+  for (QPushButton* UiForm::*b : kStepButtons) EXPECT_TRUE((w.Form().*b)->isEnabled());
 }

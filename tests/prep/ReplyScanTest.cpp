@@ -8,6 +8,7 @@
 
 using corvane::prep::ScanFinalResult;
 using corvane::prep::TFinalResult;
+using corvane::prep::TLateAnswer;
 
 namespace {
 
@@ -55,4 +56,43 @@ TEST(ReplyScan, SplitsDoNotChangeTheOutcome) {
   // "O" and "K" in two notices: nothing until the K is there.
   EXPECT_EQ(ScanFinalResult("\r\nO"), TFinalResult::None);
   EXPECT_EQ(ScanFinalResult(std::string("\r\nO") + "K\r\n"), TFinalResult::Ok);
+}
+
+// The answer a timed-out command still owes, fed one byte per notice: it is
+// seen on the byte that completes its token, once, and what the modem says
+// before it (its echo, unsolicited lines) does not count for it.
+TEST(LateAnswer, IsSeenWhenItsTokenIsCompleteAndOnlyOnce) {
+  const struct {
+    const char* bytes;
+    std::size_t completedAt;  // the byte that completes the final result
+  } kLate[] = {
+      {"AT+STSF=0\r\r\nOK\r\n", 13},
+      {"\r\n+WIND: 3\r\n\r\nOK\r\n\r\nOK\r\n", 15},  // a second answer is not owed
+      {"\r\n+CME ERROR: 515\r\n", 11},
+      {"\r\nERROR\r\n", 6},
+  };
+  for (const auto& l : kLate) {
+    const std::string all = l.bytes;
+    TLateAnswer late;
+    late.Expect();
+    for (std::size_t i = 0; i < all.size(); ++i) {
+      EXPECT_EQ(late.Take(all.substr(i, 1)), i == l.completedAt) << all << " at " << i;
+      EXPECT_EQ(late.Owed(), i < l.completedAt) << all << " at " << i;
+    }
+  }
+}
+
+TEST(LateAnswer, OwesNothingUnlessACommandTimedOut) {
+  TLateAnswer late;
+  EXPECT_FALSE(late.Take("\r\nOK\r\n"));
+  late.Expect();
+  // Unsolicited lines go on for as long as the modem likes; the answer still
+  // counts when it comes, and a cut token from before Forget does not.
+  for (int i = 0; i < 1000; ++i) EXPECT_FALSE(late.Take("\r\n+WIND: 1\r\n"));
+  EXPECT_TRUE(late.Owed());
+  EXPECT_FALSE(late.Take("\r\nO"));
+  late.Forget();
+  late.Expect();
+  EXPECT_FALSE(late.Take("K\r\n"));
+  EXPECT_TRUE(late.Take("\r\nOK\r\n"));
 }
