@@ -591,18 +591,28 @@ void SimModem::Boot(bool okAfter) {
 void SimModem::BootDone(bool okAfter) {
   booting_ = false;
   ++restarts_;
+  // What the host sent during the reboot waited in the modem's input and is
+  // read before the modem reports anything: its echo never stands behind
+  // lines that came after it.
+  std::string held;
+  held.swap(heldInput_);
+  if (!held.empty()) OnInput(held);
+  if (booting_ || !plugged_) return;  // it asked for another reboot
+  // Firmware that answers the reset late puts its OK at one of three places
+  // among the lines of the reboot.
+  using Place = ModemProfile::ResetOk;
+  const Place place = okAfter ? profile_.cfunOk : Place::Before;
   std::string burst;
+  if (place == Place::First) burst += Final("OK");
   const WindEvent presence = Card() ? kWindSimInserted : kWindSimRemoved;
   if (windMask_ & presence.bit) burst += Framed("+WIND: " + std::to_string(presence.event));
-  if (okAfter) burst += Final("OK");
+  if (place == Place::AfterWind) burst += Final("OK");
   // Without a SIM init delay the modem reports the SIM ready, and the card
   // its menu, in the same breath as its presence.
   if (profile_.simInitMs == 0) burst += SimReadyLines(true) + MenuNowOrLater();
   else Later(profile_.simInitMs, Scope::Sim, [this] { SimReady(true); });
+  if (place == Place::Last) burst += Final("OK");
   if (!burst.empty()) Urc(burst);
-  std::string held;
-  held.swap(heldInput_);
-  if (!held.empty()) OnInput(held);
 }
 
 std::string SimModem::SimReadyLines(bool afterBoot) {
