@@ -88,7 +88,7 @@ TEST(Program, RunsABankUntilStoppedAndCleansUp) {
 }
 
 TEST(Program, ChecksScenarios) {
-  for (const char* name : {"demo.ini", "faults.ini"}) {
+  for (const char* name : {"demo.ini", "faults.ini", "gammu.ini"}) {
     const RunResult ok = RunProgram(
         {MODEMSIM_PROGRAM, "--check", "--scenario", std::string(MODEMSIM_SCENARIOS) + "/" + name},
         std::chrono::seconds(10));
