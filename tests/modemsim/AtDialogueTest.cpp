@@ -134,6 +134,20 @@ TEST_F(SimFixture, ResetWithoutACardReportsItMissing) {
   EXPECT_EQ(host->ReadUntil("+WIND: 4\r\n"), "\r\n+WIND: 0\r\n\r\n+WIND: 4\r\n");
 }
 
+// Modems with hardware rack detection (AT+WIND bit 12) report the rack
+// ahead of the SIM: closed with a card in it, open once it is taken out.
+TEST_F(SimFixture, TheRackIsReportedAheadOfTheSimWhenTheMaskAsks) {
+  Start(kCardScenario);
+  host->Command("ATE0\r");
+  EXPECT_EQ(host->Command("AT+WIND=4105\r"), "\r\nOK\r\n");  // bits 0, 3 and 12
+  EXPECT_EQ(host->Command("AT+CFUN=1\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->ReadUntil("+WIND: 4\r\n"), "\r\n+WIND: 13\r\n\r\n+WIND: 1\r\n\r\n+WIND: 4\r\n");
+  modem->RemoveCard();
+  EXPECT_EQ(host->ReadUntil("+WIND: 0\r\n"), "\r\n+WIND: 14\r\n\r\n+WIND: 0\r\n");
+  modem->InsertCard("A");
+  EXPECT_EQ(host->ReadUntil("+WIND: 4\r\n"), "\r\n+WIND: 13\r\n\r\n+WIND: 1\r\n\r\n+WIND: 4\r\n");
+}
+
 TEST_F(SimFixture, CommandsSentDuringTheRebootAreAnsweredAfterIt) {
   Start(std::string("restart_ms = 400\n") + kCardScenario);
   host->Command("ATE0\r");

@@ -96,6 +96,13 @@ const std::map<std::string, ProfileSetter>& ProfileKeys() {
          p.dropInputWhileRestarting = v == "DROP";
        }},
       {"cpin_ok", [](ModemProfile& p, const IniEntry& e) { p.cpinOk = BoolValue(e); }},
+      {"menu_title", [](ModemProfile& p, const IniEntry& e) { p.menuTitle = BoolValue(e); }},
+      {"select_header",
+       [](ModemProfile& p, const IniEntry& e) {
+         const std::string v = Upper(e.value);
+         if (v != "SHORT" && v != "LONG") BadValue(e, "expected short or long");
+         p.selectHeaderLong = v == "LONG";
+       }},
       {"ussd_ok",
        [](ModemProfile& p, const IniEntry& e) {
          const std::string v = Upper(e.value);

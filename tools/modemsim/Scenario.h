@@ -53,6 +53,8 @@ struct ModemProfile {
   enum class ResetOk { Before, AfterWind, First, Last } cfunOk = ResetOk::Before;
   bool dropInputWhileRestarting = false;  // default: commands wait for the reboot
   bool cpinOk = false;               // this family ends "+CPIN: READY" without OK
+  bool menuTitle = true;             // AT+STGI=0 starts with the menu's title line
+  bool selectHeaderLong = false;     // "+STGI: <default>,0,0,<title>" as field traces show
   bool ussdAnswerBeforeOk = false;   // firmware that holds the OK until the answer
   std::string card;                  // card in the holder at power-up
 };
