@@ -54,13 +54,11 @@ std::string SimModem::DecodeText(const std::string& text) const {
 // ---------------------------------------------------------------- basic commands
 
 SimModem::Outcome SimModem::CmdEcho(const AtCommand& c) {
-  if (c.value > 1) return Fail("ERROR");
   echo_ = c.value == 1;
   return {};
 }
 
 SimModem::Outcome SimModem::CmdVerbose(const AtCommand& c) {
-  if (c.value > 1) return Fail("ERROR");
   verbose_ = c.value != 0;
   return {};
 }
@@ -88,12 +86,32 @@ SimModem::Outcome SimModem::CmdStore(const AtCommand&) {
   return {};
 }
 
+// ATI as this family answers it: 0 the manufacturer and model, 3 the
+// revision, 4 and 5 the settings in memory and in EEPROM, 6 and 7 the data
+// and voice features; any other number just OK.
 SimModem::Outcome SimModem::CmdInfo(const AtCommand& c) {
-  if (c.value <= 0) {
-    Info(profile_.manufacturer);
-    Info(profile_.model);
-  } else if (c.value == 3) {
-    Info(profile_.revision);
+  const auto settings = [this](int cmee) {
+    Info(std::string("Q:0 V:") + (verbose_ ? "1" : "0") + " S0:000 S2:043 S3:013 S4:010 S5:008");
+    Info("+CR:0 +CRC:0 +CMEE:" + std::to_string(cmee) + " +CBST:0,0,1");
+    Info("+SPEAKER:0 +ECHO:0,1 &C:1 &D:2 %C:0");
+    Info("+IPR:115200 +ICF:3,4 +IFC:2,2");
+  };
+  switch (c.value) {
+    case -1:
+    case 0:
+      Info(profile_.manufacturer);
+      Info(profile_.model);
+      break;
+    case 3: Info(profile_.revision); break;
+    case 4: settings(cmee_); break;
+    case 5: settings(0); break;
+    case 6:
+      Info("DATA RATES: AUTOBAUD,300,1200,1200/75,2400,4800,9600,14400");
+      Info("DATA MODES: T/NT,ASYNCHRONOUS");
+      Info("FAX CLASS 1,2");
+      break;
+    case 7: Info("SPEECH CODINGS: FR,EFR,HR"); break;
+    default: break;
   }
   return {};
 }
@@ -165,6 +183,21 @@ SimModem::Outcome SimModem::CmdCmgf(const AtCommand& c) {
   return {};
 }
 
+// The SMS settings in the modem's memory: this family keeps the message
+// format there (AT+CSAS), so a reset brings back whatever mode was saved
+// last, by this host or another program.
+SimModem::Outcome SimModem::CmdSmsSettings(const AtCommand& c) {
+  if (c.form == AtCommand::Form::Test) {
+    Info(c.name + ": (0)");
+    return {};
+  }
+  if (c.form == AtCommand::Form::Read) return Fail("ERROR");
+  if (c.form == AtCommand::Form::Set && !ParseIntIn(c.args, 0, 0)) return CmsError(302);
+  if (c.name == "+CSAS") storedCmgf_ = cmgf_;
+  else cmgf_ = storedCmgf_;
+  return {};
+}
+
 SimModem::Outcome SimModem::CmdCscs(const AtCommand& c) {
   switch (c.form) {
     case AtCommand::Form::Test: {
@@ -204,12 +237,13 @@ SimModem::Outcome SimModem::CmdCfun(const AtCommand& c) {
     case AtCommand::Form::Set: break;
   }
   const std::vector<std::string> a = SplitArgs(c.args);
-  const auto fun = ParseInt(a[0]);
-  if (!fun || (*fun != 0 && *fun != 1)) return CmeError(3);
+  const auto fun = ParseIntIn(a[0], 0, 1);
+  const auto reboot = a.size() > 1 ? ParseIntIn(a[1], 0, 1) : std::optional<long>(1);
+  if (!fun || !reboot || a.size() > 2) return CmeError(3);
   if (*fun == 0) return {};  // radio off: the simulated network has no radio
-  if (a.size() > 1 && ParseInt(a[1]) == 0) return {};  // "without rebooting"
+  if (*reboot == 0) return {};  // "without rebooting"
   transcript_.Add(Direction::Event, "restart");
-  const bool okAfter = profile_.cfunOkAfterRestart;
+  const bool okAfter = profile_.cfunOk != ModemProfile::ResetOk::Before;
   followUps_.push_back([this, okAfter] { Boot(okAfter); });
   if (okAfter) return {Outcome::Kind::Deferred, ""};
   return {};
@@ -361,7 +395,8 @@ SimModem::Outcome SimModem::CmdCusd(const AtCommand& c) {
   }
   const std::vector<std::string> a = SplitArgs(c.args);
   const auto n = ParseIntIn(a[0], 0, 2);
-  if (!n) return CmeError(3);
+  const auto dcs = a.size() > 2 ? ParseIntIn(a[2], 0, 255) : std::optional<long>(15);
+  if (!n || !dcs || a.size() > 3) return CmeError(3);
   if (*n == 2) return {};  // cancel: no session is kept open here
   ussdMode_ = static_cast<int>(*n);
   if (a.size() < 2 || a[1].empty()) return {};
@@ -449,10 +484,40 @@ SimModem::Outcome SimModem::CmdCpms(const AtCommand& c) {
   return {};
 }
 
+namespace {
+
+// What each argument of the unmodelled settings may be, as their test forms
+// and 27.005 / 27.007 give them; the modem refuses anything else.
+const std::map<std::string, std::vector<std::pair<long, long>>>& SettingRanges() {
+  static const std::map<std::string, std::vector<std::pair<long, long>>> ranges = {
+      {"+CSMP", {{0, 255}, {0, 255}, {0, 255}, {0, 255}}},
+      {"+CNMI", {{0, 2}, {0, 3}, {0, 3}, {0, 2}, {0, 1}}},
+      {"+IPR", {{0, 115200}}},
+      {"+CLIP", {{0, 1}}},
+      {"+CRC", {{0, 1}}},
+      {"+CSMS", {{0, 1}}},
+  };
+  return ranges;
+}
+
+bool SettingInRange(const std::string& name, const std::string& args) {
+  const auto it = SettingRanges().find(name);
+  if (it == SettingRanges().end()) return true;
+  const std::vector<std::string> a = SplitArgs(args);
+  if (a.size() > it->second.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if ((i == 0 || !a[i].empty()) && !ParseIntIn(a[i], it->second[i].first, it->second[i].second))
+      return false;
+  return true;
+}
+
+}  // namespace
+
 // Commands a host may use that this simulation accepts without modelling.
 SimModem::Outcome SimModem::CmdSimple(const AtCommand& c) {
   const bool read = c.form == AtCommand::Form::Read;
   const bool test = c.form == AtCommand::Form::Test;
+  if (c.form == AtCommand::Form::Set && !SettingInRange(c.name, c.args)) return CmeError(3);
   if (c.name == "+CSMP") {
     if (read) Info("+CSMP: 1,167,0,0");
   } else if (c.name == "+CNMI") {
