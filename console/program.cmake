@@ -19,6 +19,7 @@ if(CORVANE_WITH_QT AND TARGET corvane_serial AND TARGET corvane_toolkit AND TARG
       ${CMAKE_CURRENT_LIST_DIR}/uLineCalls.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uLineSms.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uLineManual.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uLineDeadline.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uAtLines.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uzCorvaneV4.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uzCorvaneV4Settings.cpp

@@ -47,6 +47,7 @@ constexpr L::TReplyRoute kReplyRoutes[] = {
     {rtReset, &L::HandleResetReply, "HandleResetReply", false},
     {rtImsi, &L::HandleImsiReply, "HandleImsiReply", false},
     {rtSignal, &L::HandleSignalReply, "HandleSignalReply", false},
+    {rtSmsFormat, &L::HandleSmsFormatReply, "HandleSmsFormatReply", false},
 };
 
 }  // namespace
@@ -227,10 +228,19 @@ void TConsoleLine::comVorelTrigger(QObject* /*CP*/, std::uint16_t Msg, std::uint
 
 void TConsoleLine::DispatchChunk(const std::string& Chunk) {
   BeforeReplyHandler(Chunk);
+  WatchAnswer(Chunk);
   const TReplyRoute* route = RouteFor(Reply());
   if (OnDispatch) OnDispatch(route ? route->name : nullptr, Chunk);
-  if (route) (this->*(route->handler))(Chunk);
+  try {
+    if (route) (this->*(route->handler))(Chunk);
+  } catch (...) {
+    // A handler whose command could not be written still leaves the card
+    // reports of this chunk to be read: a card swap in it would be lost.
+    AfterReplyHandler(Chunk);
+    throw;
+  }
   AfterReplyHandler(Chunk);
+  TimeCardStep();
 }
 
 void TConsoleLine::AddFuncLog(std::string_view text) {

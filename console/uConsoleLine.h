@@ -180,6 +180,7 @@ class TConsoleLine : public QObject {
   void StkInfoBranch();
   void StkGiveUpScreen();
   void StkConfirmRegistration();
+  bool CountMenuWalk();
   void StkErrorLadder();
   void ScheduleStkRetry(const std::string& code);
   void tStkRetryTimer();
@@ -187,8 +188,16 @@ class TConsoleLine : public QObject {
   bool StkCommandTextSafe(const std::string& text, const char* what);
   std::string stkRetryCode_;
   std::int32_t stkRetryJob_ = 0;
+  int menuWalks_ = 0;        // walks of the card's menu that came back to its main menu
+  bool walkProgressed_ = false;  // the walk went past the main menu since it was last answered
+  bool stkWalking_ = false;  // the card's menu is being walked, not yet confirmed
 
  public:
+  // Walks of its menu a card may take before its registration is given up.
+  static constexpr int RegistrationWalkLimit = 3;
+  // A line idle in the middle of a registration waits for the card's next
+  // notice; that wait has the same deadline as a command.
+  void TimeCardStep();
   // =========================================================================
 
   // --- calls
@@ -219,6 +228,7 @@ class TConsoleLine : public QObject {
   void HandleResetReply(const std::string& Chunk);
   void HandleImsiReply(const std::string& Chunk);
   void HandleSignalReply(const std::string& Chunk);
+  void HandleSmsFormatReply(const std::string& Chunk);
 
   // =========================================================================
   // Task chain, modem bring-up and the receivers of unsolicited lines
@@ -294,10 +304,33 @@ class TConsoleLine : public QObject {
   void ResetReceiver();
   bool Retrying(TReplyType reply) const;
   void RetryAfterError(TReplyType reply);
+  // Every command the line sends is timed by tBringUpGuard (its interval,
+  // BringUpAnswerLimitMs as laid out, is the deadline of each command): the
+  // sender arms it, every chunk is read against the command it answers
+  // (WatchAnswer), and a deadline that passes logs which command went
+  // unanswered, with the tag of its step, and takes that step's way out.
   void CommandSent(TReplyType reply);      // retry pause dropped, guard armed
   void CommandAnswered(TReplyType reply);  // its final result came: guard off, count cleared
   void ArmAnswerGuard(TReplyType reply);
   void StopAnswerGuard();
+  void WatchAnswer(const std::string& Chunk);
+  static std::string_view CommandName(TReplyType reply);
+
+  // The ways out of a step whose command got no answer, or whose retries ran
+  // out: shown failed (red) and the chain goes on, or the call redialled or
+  // its hang-up asked again (bounded).
+  void GiveUpSms();
+  void GiveUpUssd();
+  void RedialAfterSilence();
+  void RetryHangup();
+  // SMS 1 or SMS 2 from its first try: counts cleared, the header (after the
+  // switch to text mode where a reset has undone it).
+  void StartSms(LineJob job);
+  void SendSmsFormat();
+  // Modem resets an SMS step may take before it is given up, and hang-up
+  // refusals a call may take.
+  static constexpr int SmsResetsPerStep = 1;
+  static constexpr int HangupRetryLimit = 3;
   // =========================================================================
 
   // --- Calls, SMS and balance check (uLineCalls.cpp, uLineSms.cpp,
@@ -345,6 +378,11 @@ class TConsoleLine : public QObject {
   std::string SmsText();
   bool callQuestionOpen_ = false;
   std::int32_t ussdShortCount_ = 0;
+  std::string answerText_;     // what came since the guarded command went out
+  bool smsTextMode_ = false;   // "AT+CMGF=1" answered since the last reset
+  std::string smsEcho_;        // the SMS text as a modem with echo on sends it back
+  int smsResets_ = 0;
+  int hangupErrors_ = 0;
   // How long an SMS waits behind a modem reset before it is sent again: the
   // modem restarts meanwhile and would swallow a command sent at once.
   static constexpr int SmsAfterResetMs = 5000;

@@ -29,6 +29,7 @@ enum TReplyType : std::uint8_t {
   rtReset = 33,        // "AT+CFUN=1"
   rtImsi = 34,         // "AT+CIMI"
   rtSignal = 37,       // "AT+CSQ"
+  rtSmsFormat = 38,    // "AT+CMGF=1" before a card's first SMS after a reset
 };
 
 // One record per line (1 to 8; records 5 to 8 only carry their options and

@@ -29,20 +29,16 @@ constexpr int kSignalUnknown = 99;
 // it, is taken for something the modem did not mean as an answer.
 constexpr std::size_t kResetAnswerLimit = 15;
 
-// The bring-up commands by the reply they wait for: what a log line calls
-// them, and how an "ERROR" is retried (nullptr: not retried, the chain goes
-// on as its handler says).
+// The bring-up commands whose "ERROR" is retried, by the reply they wait
+// for; the others go on as their handlers say.
 struct TBringUpCommand {
   TReplyType reply;
-  std::string_view text;
   void (TConsoleLine::*retry)();
 };
 constexpr TBringUpCommand kBringUpCommands[] = {
-    {rtEchoOff, "ATE0", &TConsoleLine::SendEchoOff},
-    {rtSignal, "AT+CSQ", nullptr},
-    {rtStkOn, "AT+STSF=1", nullptr},
-    {rtReset, "AT+CFUN=1", &TConsoleLine::SendModemReset},
-    {rtImsi, "AT+CIMI", &TConsoleLine::SendImsiQuery},
+    {rtEchoOff, &TConsoleLine::SendEchoOff},
+    {rtReset, &TConsoleLine::SendModemReset},
+    {rtImsi, &TConsoleLine::SendImsiQuery},
 };
 
 const TBringUpCommand* BringUpCommand(std::uint8_t reply) {
@@ -98,6 +94,12 @@ void TConsoleLine::SendModemReset() {
   AddFuncLog("Reset modem");
   AddFuncLog("F002 : " + std::string(kResetCommand));
   Data.StkErrorCount = 0;
+  // A redial or an SMS resend that fires during the reboot would take the
+  // reset's "OK" for its own answer; they resume once the reset is answered.
+  tDial->SetEnabled(false);
+  tSmsRetry_->SetEnabled(false);
+  // A reset restores the modem's stored message format.
+  smsTextMode_ = false;
   BringUp.resetOkSeen = false;
   BringUp.cardReportedInReset = false;
   BringUp.awaitingBootReport = true;
@@ -182,9 +184,12 @@ void TConsoleLine::HandleResetReply(const std::string& Chunk) {
         break;
       default:
         // A reset after failed calls or SMS: the line waits idle, where it
-        // sees the card reports, instead of in a reply nobody will end.
+        // sees the card reports, instead of in a reply nobody will end, and
+        // the call or SMS it interrupted goes on once the modem is back.
         Data.RxBuffer.clear();
         Reply() = rtIdle;
+        if (Data.Job == ljDialling) tDial->SetEnabled(true);
+        if (Data.Job == ljSms1 || Data.Job == ljSms2) tSmsRetry_->SetEnabled(true);
         break;
     }
     return;
@@ -213,6 +218,7 @@ void TConsoleLine::HandleImsiReply(const std::string& Chunk) {
     AddFuncLog("F019-1 IMSI : " + imsi);
     Data.RxBuffer.clear();
     Reply() = rtIdle;
+    stkWalking_ = Data.StkArmed;
     SendStkGetInfo("0");
   } else if (final.kind == at::TFinal::Error) {
     AddFuncLog("F019-2 :IMSI req. error");
@@ -221,7 +227,7 @@ void TConsoleLine::HandleImsiReply(const std::string& Chunk) {
 }
 
 // ---------------------------------------------------------------------------
-// Retries and the answer guard.
+// Retries.
 
 bool TConsoleLine::Retrying(TReplyType reply) const {
   return tBringUpRetry->Enabled() && BringUp.retryReply == reply && Reply() == reply;
@@ -244,8 +250,7 @@ void TConsoleLine::RetryAfterError(TReplyType reply) {
   }
   ++BringUp.errorCount;
   if (BringUp.errorCount > Form.Card.maxgagal) {
-    const TBringUpCommand* c = BringUpCommand(reply);
-    AddFuncLog("F035 : " + std::string(c->text) + " refused " + std::to_string(BringUp.errorCount) +
+    AddFuncLog("F035 : " + std::string(CommandName(reply)) + " refused " + std::to_string(BringUp.errorCount) +
                " times, giving up; resetting the modem");
     BringUp.errorReply = rtNone;
     BringUp.errorCount = 0;
@@ -266,38 +271,6 @@ void TConsoleLine::tBringUpRetryTimer() {
   // Another step has sent its own command meanwhile: that one leads on.
   if (Reply() != reply) return;
   if (const TBringUpCommand* c = BringUpCommand(reply); c && c->retry) (this->*(c->retry))();
-}
-
-void TConsoleLine::CommandSent(TReplyType reply) {
-  // The command just sent supersedes a retry still waiting out its pause.
-  tBringUpRetry->SetEnabled(false);
-  BringUp.retryReply = rtNone;
-  ArmAnswerGuard(reply);
-}
-
-void TConsoleLine::ArmAnswerGuard(TReplyType reply) {
-  BringUp.guardedReply = reply;
-  tBringUpGuard->SetEnabled(false);
-  tBringUpGuard->SetEnabled(true);
-}
-
-void TConsoleLine::StopAnswerGuard() {
-  tBringUpGuard->SetEnabled(false);
-  BringUp.guardedReply = rtNone;
-}
-
-void TConsoleLine::tBringUpGuardTimer() {
-  tBringUpGuard->SetEnabled(false);
-  const TReplyType reply = BringUp.guardedReply;
-  BringUp.guardedReply = rtNone;
-  if (Reply() != reply) return;
-  if (reply == rtReset && BringUp.resetOkSeen) return;
-  const TBringUpCommand* c = BringUpCommand(reply);
-  if (!c) return;
-  const int ms = tBringUpGuard->Interval();
-  const std::string waited = ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
-  AddFuncLog("F034 : no answer to " + std::string(c->text) + " in " + waited + "; resetting the modem");
-  SendModemReset();
 }
 
 }  // namespace corvane

@@ -61,6 +61,7 @@ void TConsoleLine::SendDial(const std::string& number) {
   Reply() = rtDial;
   AddFuncLog((Data.FirstCall ? "Dial 1st: " : "Dial 2nd: ") + number);
   AddFuncLog("F005 : " + command);
+  CommandSent(rtDial);
 }
 
 void TConsoleLine::SendHangup() {
@@ -71,6 +72,7 @@ void TConsoleLine::SendHangup() {
   Reply() = rtHangup;
   AddFuncLog(Data.FirstCall ? "Hangup 1st" : "Hangup 2nd");
   AddFuncLog("F006 : " + command);
+  CommandSent(rtHangup);
 }
 
 void TConsoleLine::StopCallTimers() {
@@ -106,7 +108,9 @@ void TConsoleLine::tDialTimer() {
     tDial->SetEnabled(false);
     return;
   }
-  if (!ckCall->isChecked()) return;
+  // The call under way is redialled whichever box started it: the second
+  // call alone, or a call given by hand with its box unticked, would
+  // otherwise wait on its failed dial until the operator acts.
   tWatchDog->SetEnabled(false);
   Data.WatchdogTicks = 0;
   ++Data.DialErrorCount;
@@ -138,6 +142,7 @@ void TConsoleLine::HandleDialReply(const std::string& Chunk) {
     Reply() = rtIdle;
     AddFuncLog(std::string("F022-1 dial ") + which + " ok : " + number);
     tDial->SetEnabled(false);
+    hangupErrors_ = 0;
     tHangup->SetEnabled(true);
     return;
   }
@@ -161,15 +166,17 @@ void TConsoleLine::HandleDialReply(const std::string& Chunk) {
   if (!failure.empty()) {
     Data.RxBuffer.clear();
     ++Data.NoCarrierCount;
-    if (Data.NoCarrierCount > Form.Card.maxgagal) {
+    const bool reset = Data.NoCarrierCount > Form.Card.maxgagal;
+    if (reset) {
       Data.NoCarrierCount = 0;
       SendModemReset();
     }
     AddFuncLog(Data.FirstCall ? "F022-3 1st call " + failure + " : " + number
                               : "F022-4 2nd call " + failure + " : " + number);
     // A call set up by hand has no redial running yet; without one the line
-    // would wait on this answer for good.
-    tDial->SetEnabled(true);
+    // would wait on this answer for good. Behind a reset the redial waits
+    // for the reset's answer.
+    if (!reset) tDial->SetEnabled(true);
   }
 }
 
@@ -194,14 +201,34 @@ void TConsoleLine::HandleHangupReply(const std::string& Chunk) {
   }
   if (final.kind == at::TFinal::Error) {
     AddFuncLog("F023-2: Hangup error");
-    // Back to the call: the line listens as it did during the call and the
-    // hang-up timer tries again after the call length, rather than waiting
-    // on this answer for good.
-    Data.RxBuffer.clear();
-    Reply() = rtIdle;
-    Data.Job = ljInCall;
-    tHangup->SetEnabled(true);
+    RetryHangup();
   }
+}
+
+// Back to the call: the line listens as it did during the call and the
+// hang-up timer tries again after the call length, rather than waiting on
+// this answer for good. A modem that keeps refusing is not asked for ever:
+// the call is shown failed and the chain goes on.
+void TConsoleLine::RetryHangup() {
+  Data.RxBuffer.clear();
+  Reply() = rtIdle;
+  if (++hangupErrors_ > HangupRetryLimit) {
+    AddFuncLog("F023-4: hang-up refused " + std::to_string(hangupErrors_) + " times; call failed");
+    tHangup->SetEnabled(false);
+    SetStaticTextColor(Data.FirstCall ? lCall : lCall2, clRed);
+    if (Data.FirstCall && ckCall2->isChecked()) {
+      StartCall(false);
+      return;
+    }
+    StartNextStep(TNextStep::Sms1, ljIdle);
+    return;
+  }
+  Data.Job = ljInCall;
+  tHangup->SetEnabled(true);
+}
+
+void TConsoleLine::RedialAfterSilence() {
+  if (Data.Job == ljDialling) tDial->SetEnabled(true);
 }
 
 // ---------------------------------------------------------------------------

@@ -67,10 +67,16 @@ void TConsoleLine::ckOnClick() {
 // after a swap marks the new card as registered and refuses its menu).
 void TConsoleLine::StopOldCardWork() {
   DropPendingStk({});
-  for (TTimer* t : {tWatchDog, tTimeOut, tMatikan, tDelay, tBringUpRetry, tBringUpGuard}) t->SetEnabled(false);
+  for (TTimer* t : {tWatchDog, tTimeOut, tMatikan, tDelay, tBringUpRetry, tBringUpGuard, tSmsRetry_}) t->SetEnabled(false);
+  // A call of the old card must not be hung up or redialled on the next.
+  StopCallTimers();
   PendingAnswer.clear();
   Data.UssdPending = false;
   BringUp = TBringUpState{};
+  answerText_.clear();
+  menuWalks_ = 0;
+  walkProgressed_ = false;
+  stkWalking_ = false;
 }
 
 void TConsoleLine::ResetReceiver() { CardReports.Clear(); }
@@ -104,13 +110,9 @@ void TConsoleLine::tOnTimer() {
 
 void TConsoleLine::StartNextStep(TNextStep first, LineJob endJob) {
   if (first == TNextStep::Sms1 && ckSMS1->isChecked()) {
-    Data.SmsErrorCount = 0;
-    Data.Job = ljSms1;
-    SendSmsHeader(Form.Card.phpenerimasms);
+    StartSms(ljSms1);
   } else if (first != TNextStep::CekPulsa && ckSMS2->isChecked()) {
-    Data.SmsErrorCount = 0;
-    Data.Job = ljSms2;
-    SendSmsHeader(Form.Card.phpenerimasms2);
+    StartSms(ljSms2);
   } else if (ckCekPulsa->isChecked()) {
     Data.Job = ljCekPulsa;
     SendUssd(Form.Card.cekpulsa);

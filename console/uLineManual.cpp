@@ -25,19 +25,15 @@ void TConsoleLine::mnCALL2Click() {
 }
 
 void TConsoleLine::mnSMS1Click() {
-  Data.SmsErrorCount = 0;
   tWatchDog->SetEnabled(false);
   Data.WatchdogTicks = 0;
-  Data.Job = ljSms1;
-  SendSmsHeader(Form.Card.phpenerimasms);
+  StartSms(ljSms1);
 }
 
 void TConsoleLine::mnSMS2Click() {
-  Data.SmsErrorCount = 0;
   tWatchDog->SetEnabled(false);
   Data.WatchdogTicks = 0;
-  Data.Job = ljSms2;
-  SendSmsHeader(Form.Card.phpenerimasms2);
+  StartSms(ljSms2);
 }
 
 void TConsoleLine::mnCekPulsaClick() {

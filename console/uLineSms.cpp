@@ -35,11 +35,43 @@ void TConsoleLine::SendSmsHeader(const std::string& number) {
     StartNextStep(Data.Job == ljSms1 ? TNextStep::Sms2 : TNextStep::CekPulsa, ljIdle);
     return;
   }
+  if (!smsTextMode_) {
+    // The header is text-mode syntax; a modem whose stored format is PDU
+    // (the standard's default, or saved so by another program) refuses it
+    // after every reset until it is switched.
+    SendSmsFormat();
+    return;
+  }
   comVorel->SendString(command);
   Data.RxBuffer.clear();
   Reply() = rtSmsPrompt;
   AddFuncLog("Send SMS to : " + number);
   AddFuncLog("F008 : " + command);
+  CommandSent(rtSmsPrompt);
+}
+
+void TConsoleLine::SendSmsFormat() {
+  const std::string command = "AT+CMGF=1\r";
+  comVorel->SendString(command);
+  Data.RxBuffer.clear();
+  Reply() = rtSmsFormat;
+  AddFuncLog("F026 : " + command);
+  CommandSent(rtSmsFormat);
+}
+
+void TConsoleLine::HandleSmsFormatReply(const std::string& Chunk) {
+  Data.RxBuffer += Chunk;
+  const at::TFinal final = at::FindFinalResult(Data.RxBuffer).kind;
+  if (final == at::TFinal::None) return;
+  AddFuncLog("F026-1: " + at::Readable(Data.RxBuffer));
+  Data.RxBuffer.clear();
+  if (final == at::TFinal::Ok) {
+    smsTextMode_ = true;
+    ResendSms();
+    return;
+  }
+  AddFuncLog("F026-2: text mode refused");
+  CountSmsError();
 }
 
 // The text of the SMS under way. Ctrl-Z would send it early and ESC would
@@ -63,17 +95,24 @@ void TConsoleLine::HandleSmsPrompt(const std::string& Chunk) {
     if (at::FindFinalResult(Data.RxBuffer).kind == at::TFinal::Error) CountSmsError();
     return;
   }
-  const std::string text = SmsText() + kCtrlZ;
+  smsEcho_ = SmsText();
+  const std::string text = smsEcho_ + kCtrlZ;
   comVorel->SendString(text);
   Reply() = rtSmsSent;
   Data.RxBuffer.clear();
   AddFuncLog("F024-1:Send SMS : " + text);
+  CommandSent(rtSmsSent);
 }
 
 void TConsoleLine::HandleSmsSentReply(const std::string& Chunk) {
   Data.RxBuffer += Chunk;
   AddFuncLog("F025 : " + Data.RxBuffer);
-  const at::TFinalResult final = at::FindFinalResult(Data.RxBuffer);
+  // A modem with echo on sends the typed text back first: a text "OK" would
+  // otherwise read as the modem's own result line.
+  const std::string_view buffer(Data.RxBuffer);
+  const std::size_t echoed = buffer.substr(0, smsEcho_.size()) == smsEcho_ ? smsEcho_.size() : 0;
+  if (echoed == 0 && !buffer.empty() && std::string_view(smsEcho_).substr(0, buffer.size()) == buffer) return;
+  const at::TFinalResult final = at::FindFinalResult(buffer.substr(echoed));
   if (final.kind == at::TFinal::Ok) {
     AddFuncLog("F025-1: SMS SENT");
     Data.RxBuffer.clear();
@@ -94,18 +133,40 @@ void TConsoleLine::HandleSmsSentReply(const std::string& Chunk) {
 
 // A refused SMS is sent again at once: the next try waits for the modem's
 // answer to this one, so the pace is the modem's. Past the card's failure
-// limit the modem is reset, and the SMS waits out the restart.
+// limit the modem is reset and the SMS waits out the restart; a modem that
+// still refuses it after that is not asked for ever: the step is shown
+// failed and the chain goes on.
 void TConsoleLine::CountSmsError() {
   Reply() = rtIdle;
   Data.RxBuffer.clear();
   ++Data.SmsErrorCount;
   if (Data.SmsErrorCount > Form.Card.maxgagal) {
     Data.SmsErrorCount = 0;
+    if (++smsResets_ > SmsResetsPerStep) {
+      AddFuncLog("F025-4: SMS refused after " + std::to_string(SmsResetsPerStep) + " modem reset(s); SMS failed");
+      GiveUpSms();
+      return;
+    }
     SendModemReset();
-    tSmsRetry_->SetEnabled(true);
     return;
   }
   ResendSms();
+}
+
+void TConsoleLine::StartSms(LineJob job) {
+  Data.SmsErrorCount = 0;
+  smsResets_ = 0;
+  Data.Job = job;
+  ResendSms();
+}
+
+void TConsoleLine::GiveUpSms() {
+  tSmsRetry_->SetEnabled(false);
+  const bool first = Data.Job != ljSms2;
+  SetStaticTextColor(first ? lSMS1 : lSMS2, clRed);
+  Data.RxBuffer.clear();
+  Reply() = rtIdle;
+  StartNextStep(first ? TNextStep::Sms2 : TNextStep::CekPulsa, ljIdle);
 }
 
 void TConsoleLine::ResendSms() {
@@ -117,7 +178,7 @@ void TConsoleLine::tSmsRetryTimer() {
   // Only while the line still waits behind the reset it sent for this SMS;
   // anything that took the line over since has its own reply under way.
   const bool smsUnderWay = Data.Job == ljSms1 || Data.Job == ljSms2;
-  if (smsUnderWay && (Reply() == rtReset || Reply() == rtIdle)) ResendSms();
+  if (smsUnderWay && Reply() == rtIdle) ResendSms();
 }
 
 // ---------------------------------------------------------------------------
@@ -132,16 +193,26 @@ void TConsoleLine::SendUssdCommand(const std::string& code) {
   const std::string command = std::string(CmdUssdHead) + code + "\"\r\n";
   if (!comVorel->Open()) return;
   if (!NumberUsable(code, "F029 :")) {
-    // As a refused request: the line stays at the balance step, idle.
     AddFuncLog("Cek Pulsa Error");
-    Data.RxBuffer.clear();
-    Reply() = rtIdle;
+    GiveUpUssd();
     return;
   }
   comVorel->SendString(command);
   AddFuncLog("F029 :" + command);
   Data.RxBuffer.clear();
   Reply() = rtUssd;
+  CommandSent(rtUssd);
+}
+
+// The balance check is over without a balance: shown failed, and the line
+// is idle after its chain, where a new card starts the next one.
+void TConsoleLine::GiveUpUssd() {
+  Data.UssdPending = false;
+  Data.RxBuffer.clear();
+  Reply() = rtIdle;
+  SetStaticTextColor(lCekPulsa, clRed);
+  Data.Job = ljIdle;
+  tOn->SetEnabled(false);
 }
 
 void TConsoleLine::HandleUssdReply(const std::string& Chunk) {
@@ -162,8 +233,7 @@ void TConsoleLine::HandleUssdReply(const std::string& Chunk) {
   }
   if (final.kind == at::TFinal::Error) {
     AddFuncLog("Cek Pulsa Error");
-    Data.RxBuffer.clear();
-    Reply() = rtIdle;
+    GiveUpUssd();
   }
 }
 
@@ -182,9 +252,8 @@ void TConsoleLine::ParseCusd(const std::string& Text) {
     ++ussdShortCount_;
     if (ussdShortCount_ > Form.Card.maxgagal) {
       AddFuncLog("Cek Pulsa Error");
-      Data.UssdPending = false;
+      GiveUpUssd();
       Data.RxBuffer = rest;
-      Reply() = rtIdle;
       return;
     }
     SendUssdCommand(Form.Card.cekpulsa);

@@ -47,6 +47,9 @@ constexpr TLadderRung kErrorLadder[] = {
     {0, 5, 9, "9"},
     {0, 10, 14, "1"},
     {9, 1, 19, "9"},
+    // Field firmware answers "+CME ERROR: 515" to a Select Item while the
+    // SIM is still busy: asked again after the pause, a few times.
+    {6, 1, 9, "6"},
 };
 
 // Codes of "+STIN" that ask for the command at once.
@@ -91,6 +94,7 @@ void TConsoleLine::SendStkGetInfo(const std::string& Code) {
   }
   comVorel->SendString(command);
   Reply() = rtStkGetInfo;
+  CommandSent(rtStkGetInfo);
   Data.WatchdogTicks = 0;
   tWatchDog->SetEnabled(true);
   AddFuncLog("Get Info");
@@ -124,6 +128,7 @@ void TConsoleLine::tDelayTimer() {
   Reply() = rtStkResponse;
   Data.RxBuffer.clear();
   AddFuncLog("Give Response");
+  CommandSent(rtStkResponse);
 }
 
 bool TConsoleLine::SendStkResponse(const std::string& Args) {
@@ -135,6 +140,7 @@ bool TConsoleLine::SendStkResponse(const std::string& Args) {
   Data.RxBuffer.clear();
   AddFuncLog("Response");
   AddFuncLog("F013 : " + command);
+  CommandSent(rtStkResponse);
   return true;
 }
 
@@ -147,6 +153,7 @@ bool TConsoleLine::SendStkInputData() {
   comVorel->SendString(text);
   Reply() = rtStkResponse;
   Data.RxBuffer.clear();
+  CommandSent(rtStkResponse);
   AddFuncLog("data : " + Data.StkInput);
   lstDisplay->addItem(FromAnsi("inp: " + Data.StkInput));
   AddFuncLog("F014 : " + text);
@@ -312,7 +319,13 @@ void TConsoleLine::HandleStkInfo(const std::string& Chunk) {
       Reply() = rtIdle;
       AddFuncLog("F016-21: stat wait");
       break;
-    default: break;
+    default:
+      // A command the automaton has no step for (a refresh, a send SS):
+      // nothing to answer; the line waits for the card's next notice.
+      AddFuncLog("F016-25: no step for command " + std::to_string(Data.StkCommand) + ", stat wait");
+      Data.RxBuffer.clear();
+      Reply() = rtIdle;
+      break;
   }
 }
 
@@ -347,6 +360,16 @@ void TConsoleLine::StkMenuBranch(bool selectionList) {
     return;
   }
   const std::string& answer = card.jawabanmenu[static_cast<std::size_t>(k - 1)];
+  // A menu answer is an item id; anything else would be sent as more of
+  // the command line (";+CFUN=0" runs as a command of its own).
+  const bool itemId = !answer.empty() && answer.find_first_not_of("0123456789") == std::string::npos;
+  if (!itemId && !stk::CommandBreakingByte(answer)) {
+    AddFuncLog("F016-27: jawabanmenu" + std::to_string(k) + " \"" + at::Readable(answer) +
+               "\" is no item number (digits only), not sent");
+    StkGiveUpScreen();
+    return;
+  }
+  if (!selectionList && walkProgressed_ && !CountMenuWalk()) return;
   // Refused only for an answer that is unsafe to send (a closed port queues
   // nothing and the screen is logged all the same).
   if (!QueueStkResponse(m.answerHead + answer) && comVorel->Open()) {
@@ -365,6 +388,7 @@ void TConsoleLine::StkConfirmBranch() {
     AddFuncLog("F016-9:======= KONFIRM =======");
     AddFuncLog(stk::StgiQuotedText(Data.RxBuffer));
   }
+  walkProgressed_ = true;
   const TCardSettings& card = Form.Card;
   const int k = stk::FirstMatchingKeyword(card.katakunci, Data.RxBuffer);
   // Every text is confirmed, matched or not.
@@ -378,7 +402,27 @@ void TConsoleLine::StkConfirmBranch() {
   }
 }
 
+// A card that refuses its registration input, or one already registered,
+// brings its menu back again and again; past the limit the line says so and
+// waits for the next card.
+bool TConsoleLine::CountMenuWalk() {
+  walkProgressed_ = false;
+  if (++menuWalks_ < RegistrationWalkLimit) return true;
+  AddFuncLog("F016-28: menu walked " + std::to_string(RegistrationWalkLimit) +
+             " times without a confirmation; registration failed, waiting for the next card");
+  SetStaticTextColor(lRegistrasi, clRed);
+  StopOldCardWork();
+  Data.StkArmed = false;
+  Data.RxBuffer.clear();
+  Reply() = rtIdle;
+  Data.Job = ljIdle;
+  tOn->SetEnabled(false);
+  lstDisplay->clear();
+  return false;
+}
+
 void TConsoleLine::StkConfirmRegistration() {
+  stkWalking_ = false;
   SetStaticTextColor(lRegistrasi, clLime);
   Data.Job = ljRegistered;
   Data.ConfirmTicks = 0;
@@ -395,6 +439,7 @@ void TConsoleLine::StkInputBranch() {
     AddFuncLog("F016-10:======= INPUT DATA =======");
     AddFuncLog(text);
   }
+  walkProgressed_ = true;
   const TCardSettings& card = Form.Card;
   const int k = stk::FirstMatchingKeyword(card.katakuncidata, Data.RxBuffer);
   if (k == 0) {
@@ -443,6 +488,16 @@ void TConsoleLine::StkErrorLadder() {
       ScheduleStkRetry(rung.next);
       return;
     }
+  }
+  // Past the ladder the card's dialogue is stuck; a card being registered
+  // starts again from a reset, a registered one is left alone.
+  const std::string why =
+      "F016-26: Get Info " + std::to_string(Data.StkCommand) + " refused " + std::to_string(n) + " times; ";
+  if (Data.Job == ljStart && Data.StkArmed) {
+    AddFuncLog(why + "resetting the modem");
+    SendModemReset();
+  } else {
+    AddFuncLog(why + "given up");
   }
 }
 

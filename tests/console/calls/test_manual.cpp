@@ -25,8 +25,9 @@ void PrintTo(const TManualCase& c, std::ostream* os) { *os << c.item; }
 const TManualCase kManual[] = {
     {"mnCALL", "ATD0811;\r", ljDialling, ljRegistered, rtDial},
     {"mnCALL2", "ATD0812;\r", ljDialling, ljRegistered, rtDial},
-    {"mnSMS1", "AT+CMGS=\"0821\"\r", ljSms1, ljSms1, rtSmsPrompt},
-    {"mnSMS2", "AT+CMGS=\"0822\"\r", ljSms2, ljSms2, rtSmsPrompt},
+    // The first SMS behind a reset switches the modem to text mode first.
+    {"mnSMS1", "AT+CMGF=1\r", ljSms1, ljSms1, rtSmsFormat},
+    {"mnSMS2", "AT+CMGF=1\r", ljSms2, ljSms2, rtSmsFormat},
     {"mnCekPulsa", "AT+CUSD=1,\"*888#\"\r\n", ljCekPulsa, ljCekPulsa, rtUssd},
 };
 
