@@ -54,13 +54,11 @@ std::string SimModem::DecodeText(const std::string& text) const {
 // ---------------------------------------------------------------- basic commands
 
 SimModem::Outcome SimModem::CmdEcho(const AtCommand& c) {
-  if (c.value > 1) return Fail("ERROR");
   echo_ = c.value == 1;
   return {};
 }
 
 SimModem::Outcome SimModem::CmdVerbose(const AtCommand& c) {
-  if (c.value > 1) return Fail("ERROR");
   verbose_ = c.value != 0;
   return {};
 }
@@ -204,10 +202,11 @@ SimModem::Outcome SimModem::CmdCfun(const AtCommand& c) {
     case AtCommand::Form::Set: break;
   }
   const std::vector<std::string> a = SplitArgs(c.args);
-  const auto fun = ParseInt(a[0]);
-  if (!fun || (*fun != 0 && *fun != 1)) return CmeError(3);
+  const auto fun = ParseIntIn(a[0], 0, 1);
+  const auto reboot = a.size() > 1 ? ParseIntIn(a[1], 0, 1) : std::optional<long>(1);
+  if (!fun || !reboot || a.size() > 2) return CmeError(3);
   if (*fun == 0) return {};  // radio off: the simulated network has no radio
-  if (a.size() > 1 && ParseInt(a[1]) == 0) return {};  // "without rebooting"
+  if (*reboot == 0) return {};  // "without rebooting"
   transcript_.Add(Direction::Event, "restart");
   const bool okAfter = profile_.cfunOkAfterRestart;
   followUps_.push_back([this, okAfter] { Boot(okAfter); });
@@ -361,7 +360,8 @@ SimModem::Outcome SimModem::CmdCusd(const AtCommand& c) {
   }
   const std::vector<std::string> a = SplitArgs(c.args);
   const auto n = ParseIntIn(a[0], 0, 2);
-  if (!n) return CmeError(3);
+  const auto dcs = a.size() > 2 ? ParseIntIn(a[2], 0, 255) : std::optional<long>(15);
+  if (!n || !dcs || a.size() > 3) return CmeError(3);
   if (*n == 2) return {};  // cancel: no session is kept open here
   ussdMode_ = static_cast<int>(*n);
   if (a.size() < 2 || a[1].empty()) return {};

@@ -219,9 +219,16 @@ bool SimModem::TakeByte(char c, bool lfFollows) {
     // the answer is ready: it is echoed with the command, then ignored.
     if (lfFollows && echo_) echoBuf_ += '\n';
     const std::string line = line_;
+    const bool overflow = lineOverflow_;
     line_.clear();
+    lineOverflow_ = false;
     FlushEcho();
-    ExecuteLine(line);
+    if (!overflow) {
+      GuardedExecute(line);
+    } else if (Upper(line).find("AT") != std::string::npos) {
+      // More than the command buffer holds: the modem refuses the line.
+      FinishReply(Final("ERROR"), nullptr, 0);
+    }
     return lfFollows;
   }
   if (c == '\n' && line_.empty()) return false;  // the LF of a CR LF ending
@@ -230,7 +237,22 @@ bool SimModem::TakeByte(char c, bool lfFollows) {
     return false;
   }
   if (line_.size() < kMaxLine) line_ += c;
+  else lineOverflow_ = true;
   return false;
+}
+
+// Test equipment must outlive whatever a host sends: a fault of the
+// simulator's own on one line is recorded and answered as the modem's
+// ERROR, and the bank goes on.
+void SimModem::GuardedExecute(const std::string& line) {
+  try {
+    ExecuteLine(line);
+  } catch (const std::exception& e) {
+    transcript_.Add(Direction::Event, std::string("simulator fault on \"") + Escape(line) +
+                                          "\": " + e.what());
+    entry_ = Entry{};
+    FinishReply(Final("ERROR"), nullptr, 0);
+  }
 }
 
 void SimModem::TakeEntryByte(char c) {
@@ -374,10 +396,15 @@ bool SimModem::ParseCommands(const std::string& body, std::vector<AtCommand>& ou
   size_t i = 0;
   const size_t n = body.size();
   auto upperAt = [&](size_t k) { return static_cast<char>(std::toupper(static_cast<unsigned char>(body[k]))); };
-  auto digitsFrom = [&](size_t& k) {
+  // The number of a basic command or S-register: V.25ter keeps them within
+  // a byte, and a longer run of digits is a syntax error, not a number.
+  auto byteFrom = [&](size_t& k, int& value) {
     std::string d;
     while (k < n && std::isdigit(static_cast<unsigned char>(body[k]))) d += body[k++];
-    return d;
+    if (d.empty()) return true;
+    const auto v = ParseIntIn(d, 0, 255);
+    if (v) value = static_cast<int>(*v);
+    return v.has_value();
   };
   while (i < n) {
     const char c = upperAt(i);
@@ -416,29 +443,27 @@ bool SimModem::ParseCommands(const std::string& body, std::vector<AtCommand>& ou
       cmd.args = Trim(body.substr(i + 1));
       i = n;
     } else if (c == '&') {
-      if (i + 1 >= n) return false;
+      if (i + 1 >= n || !std::isalpha(static_cast<unsigned char>(body[i + 1]))) return false;
       cmd.name = std::string("&") + upperAt(i + 1);
       i += 2;
-      const std::string d = digitsFrom(i);
-      cmd.value = d.empty() ? -1 : std::stoi(d);
+      if (!byteFrom(i, cmd.value)) return false;
     } else if (c == 'S') {
       ++i;
-      const std::string reg = digitsFrom(i);
-      if (reg.empty()) return false;
-      cmd.name = "S" + reg;
+      int reg = -1;
+      if (!byteFrom(i, reg) || reg < 0) return false;
+      cmd.name = "S" + std::to_string(reg);
       if (i < n && body[i] == '?') {
         cmd.form = AtCommand::Form::Read;
         ++i;
       } else if (i < n && body[i] == '=') {
         ++i;
         cmd.form = AtCommand::Form::Set;
-        cmd.args = digitsFrom(i);
+        if (!byteFrom(i, cmd.value)) return false;
       }
     } else if (std::isalpha(static_cast<unsigned char>(c))) {
       cmd.name = std::string(1, c);
       ++i;
-      const std::string d = digitsFrom(i);
-      cmd.value = d.empty() || d.size() > 6 ? -1 : std::stoi(d);
+      if (!byteFrom(i, cmd.value)) return false;
       if (i < n && body[i] == '?') {
         cmd.form = AtCommand::Form::Read;
         ++i;
@@ -451,36 +476,38 @@ bool SimModem::ParseCommands(const std::string& body, std::vector<AtCommand>& ou
   return true;
 }
 
-const std::map<std::string, SimModem::Handler>& SimModem::Handlers() {
-  static const std::map<std::string, Handler> table = {
-      {"E", &SimModem::CmdEcho},        {"V", &SimModem::CmdVerbose},
-      {"Q", &SimModem::CmdAccept},      {"X", &SimModem::CmdAccept},
-      {"L", &SimModem::CmdAccept},      {"M", &SimModem::CmdAccept},
-      {"&C", &SimModem::CmdAccept},     {"&D", &SimModem::CmdAccept},
-      {"&K", &SimModem::CmdAccept},     {"&S", &SimModem::CmdAccept},
-      {"Z", &SimModem::CmdReset},       {"&F", &SimModem::CmdFactory},
-      {"&W", &SimModem::CmdStore},      {"I", &SimModem::CmdInfo},
-      {"D", &SimModem::CmdDial},        {"H", &SimModem::CmdHangUp},
-      {"+CHUP", &SimModem::CmdHangUp},  {"+CGMI", &SimModem::CmdIdentity},
-      {"+GMI", &SimModem::CmdIdentity}, {"+CGMM", &SimModem::CmdIdentity},
-      {"+GMM", &SimModem::CmdIdentity}, {"+CGMR", &SimModem::CmdIdentity},
-      {"+GMR", &SimModem::CmdIdentity}, {"+CGSN", &SimModem::CmdIdentity},
-      {"+GSN", &SimModem::CmdIdentity}, {"+CIMI", &SimModem::CmdImsi},
-      {"+CCID", &SimModem::CmdIccid},   {"+CPIN", &SimModem::CmdPin},
-      {"+CMEE", &SimModem::CmdCmee},    {"+CMGF", &SimModem::CmdCmgf},
-      {"+CSCS", &SimModem::CmdCscs},    {"+CSQ", &SimModem::CmdCsq},
-      {"+CFUN", &SimModem::CmdCfun},    {"+WIND", &SimModem::CmdWind},
-      {"+STSF", &SimModem::CmdStsf},    {"+STGI", &SimModem::CmdStgi},
-      {"+STGR", &SimModem::CmdStgr},    {"+STIN", &SimModem::CmdStin},
-      {"+CMGS", &SimModem::CmdCmgs},    {"+CUSD", &SimModem::CmdCusd},
-      {"+CREG", &SimModem::CmdCreg},    {"+COPS", &SimModem::CmdCops},
-      {"+CSCA", &SimModem::CmdCsca},    {"+CPMS", &SimModem::CmdCpms},
-      {"+CSMP", &SimModem::CmdSimple},  {"+CNMI", &SimModem::CmdSimple},
-      {"+CPAS", &SimModem::CmdSimple},  {"+IPR", &SimModem::CmdSimple},
-      {"+CMGL", &SimModem::CmdSimple},  {"+CMGD", &SimModem::CmdSimple},
-      {"+CMGR", &SimModem::CmdSimple},  {"+CLIP", &SimModem::CmdSimple},
-      {"+CRC", &SimModem::CmdSimple},   {"+CLCC", &SimModem::CmdSimple},
-      {"+CSMS", &SimModem::CmdSimple},  {"+CBC", &SimModem::CmdSimple},
+// Every command the modem knows; a basic command's number may run from 0 to
+// its highest value (ATI answers any number, with nothing for most).
+const std::map<std::string, SimModem::Command>& SimModem::Commands() {
+  static const std::map<std::string, Command> table = {
+      {"E", {&SimModem::CmdEcho, 1}},       {"V", {&SimModem::CmdVerbose, 1}},
+      {"Q", {&SimModem::CmdAccept, 1}},     {"X", {&SimModem::CmdAccept, 4}},
+      {"L", {&SimModem::CmdAccept, 3}},     {"M", {&SimModem::CmdAccept, 2}},
+      {"&C", {&SimModem::CmdAccept, 1}},    {"&D", {&SimModem::CmdAccept, 2}},
+      {"&K", {&SimModem::CmdAccept, 4}},    {"&S", {&SimModem::CmdAccept, 1}},
+      {"Z", {&SimModem::CmdReset, 0}},      {"&F", {&SimModem::CmdFactory, 0}},
+      {"&W", {&SimModem::CmdStore, 0}},     {"I", {&SimModem::CmdInfo, 255}},
+      {"D", {&SimModem::CmdDial}},          {"H", {&SimModem::CmdHangUp, 0}},
+      {"+CHUP", {&SimModem::CmdHangUp}},    {"+CGMI", {&SimModem::CmdIdentity}},
+      {"+GMI", {&SimModem::CmdIdentity}},   {"+CGMM", {&SimModem::CmdIdentity}},
+      {"+GMM", {&SimModem::CmdIdentity}},   {"+CGMR", {&SimModem::CmdIdentity}},
+      {"+GMR", {&SimModem::CmdIdentity}},   {"+CGSN", {&SimModem::CmdIdentity}},
+      {"+GSN", {&SimModem::CmdIdentity}},   {"+CIMI", {&SimModem::CmdImsi}},
+      {"+CCID", {&SimModem::CmdIccid}},     {"+CPIN", {&SimModem::CmdPin}},
+      {"+CMEE", {&SimModem::CmdCmee}},      {"+CMGF", {&SimModem::CmdCmgf}},
+      {"+CSCS", {&SimModem::CmdCscs}},      {"+CSQ", {&SimModem::CmdCsq}},
+      {"+CFUN", {&SimModem::CmdCfun}},      {"+WIND", {&SimModem::CmdWind}},
+      {"+STSF", {&SimModem::CmdStsf}},      {"+STGI", {&SimModem::CmdStgi}},
+      {"+STGR", {&SimModem::CmdStgr}},      {"+STIN", {&SimModem::CmdStin}},
+      {"+CMGS", {&SimModem::CmdCmgs}},      {"+CUSD", {&SimModem::CmdCusd}},
+      {"+CREG", {&SimModem::CmdCreg}},      {"+COPS", {&SimModem::CmdCops}},
+      {"+CSCA", {&SimModem::CmdCsca}},      {"+CPMS", {&SimModem::CmdCpms}},
+      {"+CSMP", {&SimModem::CmdSimple}},    {"+CNMI", {&SimModem::CmdSimple}},
+      {"+CPAS", {&SimModem::CmdSimple}},    {"+IPR", {&SimModem::CmdSimple}},
+      {"+CMGL", {&SimModem::CmdSimple}},    {"+CMGD", {&SimModem::CmdSimple}},
+      {"+CMGR", {&SimModem::CmdSimple}},    {"+CLIP", {&SimModem::CmdSimple}},
+      {"+CRC", {&SimModem::CmdSimple}},     {"+CLCC", {&SimModem::CmdSimple}},
+      {"+CSMS", {&SimModem::CmdSimple}},    {"+CBC", {&SimModem::CmdSimple}},
   };
   return table;
 }
@@ -498,10 +525,10 @@ SimModem::Outcome SimModem::Dispatch(const AtCommand& cmd) {
     }
     return {};
   }
-  const auto& table = Handlers();
+  const auto& table = Commands();
   const auto it = table.find(cmd.name);
-  if (it == table.end()) return Fail("ERROR");
-  return (this->*(it->second))(cmd);
+  if (it == table.end() || cmd.value > it->second.maxValue) return Fail("ERROR");
+  return (this->*(it->second.run))(cmd);
 }
 
 // ---------------------------------------------------------------- boot and card
@@ -516,6 +543,7 @@ void SimModem::ResetVolatile() {
   inCall_ = false;
   entry_ = Entry{};
   line_.clear();
+  lineOverflow_ = false;
   echoBuf_.clear();
   heldInput_.clear();
   simReady_ = false;

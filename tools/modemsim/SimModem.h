@@ -85,7 +85,7 @@ class SimModem {
     enum class Form { Action, Set, Read, Test } form = Form::Action;
     std::string name;  // upper case: "+CSQ", "E", "&W", "S7", "D", "I"
     std::string args;  // after '=' for Set, the rest of the line for D
-    int value = -1;    // the digits of a basic command (E1 -> 1), -1 none
+    int value = -1;    // the number of a basic command (E1 -> 1) or an S-register's new value, -1 none
   };
   // What a command leaves for the line's final result.
   struct Outcome {
@@ -104,6 +104,7 @@ class SimModem {
   bool TakeByte(char c, bool lfFollows);  // true: it took the LF after c too
   void TakeEntryByte(char c);
   void FlushEcho();
+  void GuardedExecute(const std::string& line);
   void ExecuteLine(const std::string& line);
   bool ParseCommands(const std::string& body, std::vector<AtCommand>& out) const;
   Outcome Dispatch(const AtCommand& cmd);
@@ -187,7 +188,11 @@ class SimModem {
   Outcome CmdCsca(const AtCommand& c);
   Outcome CmdCpms(const AtCommand& c);
   Outcome CmdSimple(const AtCommand& c);
-  static const std::map<std::string, Handler>& Handlers();
+  struct Command {
+    Handler run;
+    int maxValue = -1;  // a basic command's highest number; -1: it takes none
+  };
+  static const std::map<std::string, Command>& Commands();
 
   const int number_;
   const Scenario& scenario_;
@@ -228,6 +233,7 @@ class SimModem {
   bool hostPresent_ = false;
   bool silent_ = false;
   std::string line_;
+  bool lineOverflow_ = false;  // the line has outgrown the command buffer
   std::string lastLine_;
   std::string echoBuf_;
   std::string heldInput_;  // what the host sent during a reboot
