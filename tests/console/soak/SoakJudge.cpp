@@ -68,6 +68,7 @@ TLineWatch::TLineWatch(TConsoleLine& l) : line(l) {
 }
 
 bool TLineWatch::Lime(TSoakStep s) const { return StaticTextColor(StepLabel(line, s)) == clLime; }
+bool TLineWatch::Red(TSoakStep s) const { return StaticTextColor(StepLabel(line, s)) == clRed; }
 
 void TLineWatch::Poll(TSoakTime now) {
   for (const TSoakStep s : kSoakSteps) {
@@ -76,6 +77,17 @@ void TLineWatch::Poll(TSoakTime now) {
     if (lime && !was) limes.push_back({s, now});
     was = lime;
   }
+}
+
+std::string TLineWatch::Labels() const {
+  std::string shown;
+  for (const TSoakStep s : kSoakSteps) shown += Lime(s) ? '+' : Red(s) ? 'x' : '-';
+  return shown;
+}
+
+std::string TCardSession::Summary() const {
+  static const char* const kEnds[] = {"running", "done", "swapped", "unplugged", "never finished"};
+  return Name() + ": " + kEnds[static_cast<int>(how)] + ", Reg CALL CALL2 SMS1 SMS2 Pulsa " + labels;
 }
 
 std::string TCardSession::Name() const {
@@ -175,9 +187,10 @@ void TSoakJudge::CheckLimes(const TCardSession& s, const TLineWatch& w, const mo
   }
 }
 
-// The line's own word that a step was given up. The log tags of the give-ups
-// vary by step; what they share is that they say so.
+// A step given up turns its label red; a give-up the line only logs counts
+// too, as long as the log says which step failed.
 bool TSoakJudge::FailureShown(TSoakStep step, const TCardSession& s, const TLineWatch& w) const {
+  if (w.Red(step)) return true;
   static const char* const kFailed[] = {"fail", "gagal", "give up", "gave up", "giving up", "given up"};
   std::vector<const char*> topics;
   switch (step) {
@@ -200,7 +213,18 @@ bool TSoakJudge::FailureShown(TSoakStep step, const TCardSession& s, const TLine
   return false;
 }
 
-void TSoakJudge::CheckOutcome(const TCardSession& s, const TLineWatch& w) {
+void TSoakJudge::CheckOutcome(const TCardSession& s, const TLineWatch& w, TSoakTime now) {
+  // A lime label must have turned lime for this card: one left over from the
+  // card before says nothing about this one.
+  for (const TSoakStep step : kSoakSteps) {
+    if (!w.Lime(step)) continue;
+    const bool turned = std::any_of(w.limes.begin(), w.limes.end(), [&](const TLineWatch::TLimeEntry& e) {
+      return e.step == step && e.at >= s.begin && e.at <= now;
+    });
+    if (!turned)
+      Add(std::string("false lime ") + StepName(step), s.line,
+          s.Name() + ": " + StepName(step) + " was lime before the card went in and still is");
+  }
   if (!w.Lime(TSoakStep::Reg)) {
     if (!FailureShown(TSoakStep::Reg, s, w))
       Add("no outcome Reg", s.line, s.Name() + ": the line is done with the card, not registered and no failure shown");

@@ -32,6 +32,8 @@ class TLineWatch {
   // sample is recorded as turning lime now.
   void Poll(TSoakTime now);
   bool Lime(TSoakStep s) const;
+  bool Red(TSoakStep s) const;  // the console's colour of a step given up
+  std::string Labels() const;   // as TCardSession::labels
 
   struct TLogEntry {
     TSoakTime at;
@@ -60,7 +62,9 @@ struct TCardSession {
   TSoakTime begin;
   TSoakTime end;
   TEnd how = TEnd::Running;
+  std::string labels;  // at the end: per step '+' lime, 'x' red, '-' neither
   std::string Name() const;
+  std::string Summary() const;
 };
 
 // A finding: its class (what kind of broken promise) and what was seen.
@@ -79,7 +83,7 @@ class TSoakJudge {
   void CheckLimes(const TCardSession& s, const TLineWatch& w, const modemsim::Transcript& t);
   // A card the line is done with ends registered with every later step done
   // or shown failed, or with its registration shown failed.
-  void CheckOutcome(const TCardSession& s, const TLineWatch& w);
+  void CheckOutcome(const TCardSession& s, const TLineWatch& w, TSoakTime now);
   // Between `from` and `to` the line never goes longer than `limitMs`
   // without a command, outside the times it waits for a card.
   void CheckGaps(int line, const modemsim::Transcript& t, TSoakTime from, TSoakTime to,

@@ -67,11 +67,16 @@ TSoakFault Noise(TRandom& r) {
                                        "+CSQ: 12,99", "+CMTI: \"SM\",3"};
   static const std::string kBytes[] = {"\r\n", std::string(1, '\0'), "\xff\xfe\xfd", "\r\r\n\n", "~~ line noise ~~"};
   static const char* const kWhere[] = {"before", "inside", "after"};
+  // Commands answered with an information line before the final result: a
+  // modem puts an unsolicited line between the two, never inside a line.
+  static const char* const kTwoLineAnswers[] = {"AT+CSQ", "AT+CIMI", "AT+STGI"};
   TSoakFault f;
   f.keys = {{"command", OneOf(r, kCommands)}};
   if (Chance(r, 0.6)) {
     f.keys.push_back({"unsolicited", OneOf(r, kLines)});
-    f.keys.push_back({"unsolicited_at", OneOf(r, kWhere)});
+    const std::string where = OneOf(r, kWhere);
+    if (where == "inside") f.keys.front().second = OneOf(r, kTwoLineAnswers);
+    f.keys.push_back({"unsolicited_at", where});
   } else {
     f.keys.push_back({"noise", OneOf(r, kBytes)});
   }

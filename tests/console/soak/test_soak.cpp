@@ -140,7 +140,7 @@ class TSoakLineRun {
     const auto quiet = now - lastActivity_;
     if (!AnyTimerRunning(line_)) {
       if (line_.Reply() == rtIdle && quiet >= kDoneQuiet) {
-        judge.CheckOutcome(session_, watch);
+        judge.CheckOutcome(session_, watch, now);
         TakeOut(TCardSession::TEnd::Finished, lastActivity_, sessions);
         return;
       }
@@ -232,6 +232,7 @@ class TSoakLineRun {
   void End(TCardSession::TEnd how, TSoakTime now, std::vector<TCardSession>& sessions) {
     session_.end = now;
     session_.how = how;
+    session_.labels = watch.Labels();
     sessions.push_back(session_);
   }
 
@@ -343,6 +344,7 @@ TEST(Soak, FourLinesKeepMovingAndShowOnlyWhatTheModemsDid) {
   }
   if (failed || std::getenv("CORVANE_SOAK_DUMP")) {
     std::cout << plan.Describe();
+    for (const TCardSession& s : sessions) std::cout << s.Summary() << "\n";
     if (const char* dir = std::getenv("CORVANE_SOAK_DUMP")) Dump(dir, plan, runs, *bank, judge);
   }
   for (auto& r : runs) r->watch.line.ckOn->setChecked(false);
