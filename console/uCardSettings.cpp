@@ -34,6 +34,19 @@ std::vector<TCardKey> CardKeys(TCardSettings& v) {
   return keys;
 }
 
+std::vector<std::string> LimitCardNumbers(TCardSettings& values) {
+  const TCardSettings defaults;
+  std::vector<std::string> notes;
+  for (const TCardRange& r : CardRanges) {
+    std::int32_t& v = values.*(r.field);
+    if (v >= r.min && v <= r.max) continue;
+    notes.push_back(std::string(r.key) + " = " + std::to_string(v) + " is outside " + std::to_string(r.min) + ".." +
+                    std::to_string(r.max) + "; the default " + std::to_string(defaults.*(r.field)) + " is used");
+    v = defaults.*(r.field);
+  }
+  return notes;
+}
+
 bool CardNameUsable(std::string_view name) {
   if (name.find("..") != std::string_view::npos) return false;
   for (char ch : name) {

@@ -45,6 +45,25 @@ struct TCardKey {
 // Every per-card key in file order (the order of loading and saving).
 std::vector<TCardKey> CardKeys(TCardSettings& values);
 
+// The per-card numbers a line runs on, with the range each must lie in: a
+// failure limit of 0 resets at the first refusal, a confirmation number
+// outside 1..6 never matches a keyword, a call length or time-out of 0
+// ends at once. `LimitCardNumbers` puts every value outside its range back
+// to its default and returns one text per value it put back.
+struct TCardRange {
+  std::string_view key;
+  std::int32_t TCardSettings::*field;
+  std::int32_t min;
+  std::int32_t max;
+};
+inline constexpr TCardRange CardRanges[] = {
+    {"maxgagal", &TCardSettings::maxgagal, 1, 1000},
+    {"nomorkonfirmasireset", &TCardSettings::nomorkonfirmasireset, 1, 6},
+    {"waktudial", &TCardSettings::waktudial, 1, 3600},
+    {"timeout", &TCardSettings::timeout, 1, 3600},
+};
+std::vector<std::string> LimitCardNumbers(TCardSettings& values);
+
 // The six task-option key names of a main INI line, in file order; the key is
 // the name followed by "_" and the line number.
 inline constexpr std::array<std::string_view, 6> TaskOptionKeys = {

@@ -104,6 +104,10 @@ void TConsoleLine::BindWidgets() {
   eCekPulsa = Bind<QLineEdit>("eCekPulsa");
   lstDisplay = Bind<QListWidget>("lstDisplay");
   lstFunc = Bind<QListWidget>("lstFunc");
+  // What the modem sends (the signal level) and the file holds is shown as
+  // it is, never read as markup: "<img src=...>" must not load a file.
+  for (QLabel* label : {lNomor, lRegistrasi, lCall, lCall2, lSMS1, lSMS2, lCekPulsa, lSignal})
+    label->setTextFormat(Qt::PlainText);
 }
 
 void TConsoleLine::CreatePort() {
@@ -148,6 +152,7 @@ void TConsoleLine::CreateTimers() {
       {&L::tBringUpGuard, "tBringUpGuard", BringUpAnswerLimitMs, &L::tBringUpGuardTimer},
       {&L::tStkRetry, "tStkRetry", StkRetryPauseMs, &L::tStkRetryTimer},
       {&L::tSmsRetry_, "tSmsRetry", SmsAfterResetMs, &L::tSmsRetryTimer},
+      {&L::tPortCheck, "tPortCheck", PortCheckMs, &L::tPortCheckTimer},
   };
   for (const TTimerLayout& t : kTimers) {
     TTimer* timer = new TTimer(this, QStringLiteral("%1_%2").arg(QLatin1String(t.name)).arg(number_), t.intervalMs);

@@ -256,7 +256,14 @@ class TConsoleLine : public QObject {
   static constexpr int BringUpAnswerLimitMs = 30000;
 
   TTimer* tBringUpRetry = nullptr;  // one-shot pause before an "ERROR" is retried
-  TTimer* tBringUpGuard = nullptr;  // one-shot: no answer to a bring-up command
+  TTimer* tBringUpGuard = nullptr;  // one-shot: no answer to a command in time
+  // A modem unplugged while its line is on: the serial layer marks the
+  // device lost and nothing more is read. The line says so once, stops its
+  // timers and unticks On; ticking On again reopens the port.
+  static constexpr int PortCheckMs = 1000;
+  TTimer* tPortCheck = nullptr;
+  bool PortLost();
+  void tPortCheckTimer();
 
   void BeforeReplyHandler(const std::string& Chunk);
   void AfterReplyHandler(const std::string& Chunk);

@@ -44,10 +44,13 @@ void TConsoleLine::ckOnClick() {
     // Whatever the modem still had half-sent before the line was off is
     // no part of this session.
     ResetReceiver();
+    smsTextMode_ = false;
+    tPortCheck->SetEnabled(true);
     if (variant_.EchoOffStep) SendEchoOff();
     tOn->SetEnabled(true);
     Data.StkArmed = true;
   } else {
+    tPortCheck->SetEnabled(false);
     tOn->SetEnabled(false);
     comVorel->SetOpen(false);
     Data.Job = ljIdle;
@@ -80,6 +83,26 @@ void TConsoleLine::StopOldCardWork() {
 }
 
 void TConsoleLine::ResetReceiver() { CardReports.Clear(); }
+
+bool TConsoleLine::PortLost() {
+  if (!comVorel->Open()) return false;
+  serial::TBaseDispatcher* d = comVorel->Dispatcher();
+  if (!d || !d->DeviceLost()) return false;
+  AddFuncLog("F000 : COM" + std::to_string(Data.ComPort) +
+             " is gone (modem unplugged?); line switched off, tick On to open it again");
+  // Unticking runs the switch-off: port closed, every timer of the card
+  // stopped, nothing more written into the dead port.
+  ckOn->setChecked(false);
+  return true;
+}
+
+void TConsoleLine::tPortCheckTimer() {
+  if (!comVorel->Open()) {
+    tPortCheck->SetEnabled(false);
+    return;
+  }
+  PortLost();
+}
 
 void TConsoleLine::tOnTimer() {
   switch (Data.Job) {

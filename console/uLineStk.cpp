@@ -104,8 +104,7 @@ void TConsoleLine::SendStkGetInfo(const std::string& Code) {
 bool TConsoleLine::QueueStkResponse(const std::string& Args) {
   if (!comVorel->Open()) return false;
   if (!StkCommandTextSafe(Args, "answer")) return false;
-  // A text that is no number raises here, before anything is queued.
-  const std::int32_t delay = StrToInt(ToAnsi(Form.Form().eMaxDelay->text()));
+  const std::int32_t delay = Form.MaxDelayMs(this);
   // The old timer never fires at 0 ms: a delay of 0 or less would keep the
   // answer back for good, so it goes out on the next turn instead.
   tDelay->SetInterval(delay < 1 ? 1 : delay);

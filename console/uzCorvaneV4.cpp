@@ -77,6 +77,8 @@ void TfzCorvaneV4::CreateComponents(const TFormOptions& options) {
   connect(mnTambahNamaKartu, &QAction::triggered, this, [this] { RunGuarded([this] { mnTambahNamaKartuClick(); }); });
 
   ConnectCheckChange(ui_->ckOn_All, this, [this] { ckOn_AllClick(); });
+  // A delay typed in the window is checked as soon as the operator leaves it.
+  connect(ui_->eMaxDelay, &QLineEdit::editingFinished, this, [this] { RunGuarded([this] { MaxDelayMs(); }); });
   ConnectComboChoice(ui_->cbKartuAktif, this, [this] { cbKartuAktifChange(); });
   connect(ui_->btnKeluar, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnKeluarClick(); }); });
   connect(ui_->btnSetting, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnSettingClick(); }); });

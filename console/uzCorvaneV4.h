@@ -83,6 +83,15 @@ class TfzCorvaneV4 : public QWidget {
   void SaveCardSettings(int index);
   std::string MainIniPath() const;
 
+  // The answer delay of the SIM Toolkit menus in ms. A text in its edit that
+  // is no number in 0..60000 is put back to the default and logged once, on
+  // `logTo` (line 1 when nullptr), so a menu answer never meets a bad value.
+  static constexpr std::int32_t MaxDelayDefaultMs = 2000;
+  static constexpr std::int32_t MaxDelayLimitMs = 60000;
+  std::int32_t MaxDelayMs(TConsoleLine* logTo = nullptr);
+  // A setting put back to its default, said once in the line's log.
+  void NoteSetting(const std::string& text, TConsoleLine* logTo = nullptr);
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 

@@ -16,6 +16,17 @@ namespace corvane {
 namespace {
 
 const std::string kMain(MainIniSection);
+constexpr std::int32_t kDefaultBaud = 115200;
+constexpr std::int32_t kLowestBaud = 300;
+constexpr std::int32_t kHighestBaud = 4000000;
+
+// A number setting of the main file or the window: its value when the text
+// is a number (as the file reader takes it) within min..max, else nothing.
+std::optional<std::int32_t> NumberInRange(std::string_view text, std::int32_t min, std::int32_t max) {
+  const std::optional<std::int32_t> v = TryStrToInt(text);
+  if (!v || *v < min || *v > max) return std::nullopt;
+  return v;
+}
 
 std::string OptionKey(std::string_view name, int line) { return std::string(name) + "_" + std::to_string(line); }
 
@@ -30,7 +41,14 @@ std::string TfzCorvaneV4::MainIniPath() const { return ProgramDir + std::string(
 
 void TfzCorvaneV4::LoadMainSettings() {
   const platform::TIniFile ini(MainIniPath());
-  BaudRate = ini.ReadInteger(kMain, "hp1_baud", 115200);
+  const std::string baud = ini.ReadString(kMain, "hp1_baud", std::to_string(kDefaultBaud));
+  if (const auto b = NumberInRange(baud, kLowestBaud, kHighestBaud)) {
+    BaudRate = *b;
+  } else {
+    BaudRate = kDefaultBaud;
+    NoteSetting("hp1_baud = \"" + baud + "\" is no baud rate in " + std::to_string(kLowestBaud) + ".." +
+                std::to_string(kHighestBaud) + "; " + std::to_string(kDefaultBaud) + " is used");
+  }
   maxlistline = MaxListLineDefault;
   kartuaktif = ini.ReadInteger(kMain, "kartuaktif", 0);
   for (int n = 1; n <= LineRecordCount; ++n)
@@ -38,7 +56,8 @@ void TfzCorvaneV4::LoadMainSettings() {
       OptionOf(LineRecord(n), o) = ini.ReadBool(kMain, OptionKey(TaskOptionKeys[o], n), true);
   for (int n = 1; n <= LineRecordCount; ++n) LineRecord(n).ComPort = ini.ReadInteger(kMain, OptionKey("comport", n), 8);
   for (auto& line : Lines) line->ckActive->setChecked(ini.ReadBool(kMain, OptionKey("portactive", line->Number()), true));
-  ui_->eMaxDelay->setText(FromAnsi(ini.ReadString(kMain, "MAXDELAY", "2000")));
+  ui_->eMaxDelay->setText(FromAnsi(ini.ReadString(kMain, "MAXDELAY", std::to_string(MaxDelayDefaultMs))));
+  MaxDelayMs();
 
   const std::string list = ini.ReadString(kMain, "KARTU", "");
   ui_->cbKartuAktif->clear();
@@ -70,6 +89,20 @@ void TfzCorvaneV4::SaveMainSettings() {
   ini.UpdateFile();
 }
 
+void TfzCorvaneV4::NoteSetting(const std::string& text, TConsoleLine* logTo) {
+  (logTo ? *logTo : Line(1)).AddFuncLog("F000 : " + text);
+}
+
+std::int32_t TfzCorvaneV4::MaxDelayMs(TConsoleLine* logTo) {
+  const std::string text = ToAnsi(ui_->eMaxDelay->text());
+  if (const auto ms = NumberInRange(text, 0, MaxDelayLimitMs)) return *ms;
+  NoteSetting("MAXDELAY \"" + text + "\" is no number in 0.." + std::to_string(MaxDelayLimitMs) + "; " +
+                  std::to_string(MaxDelayDefaultMs) + " is used",
+              logTo);
+  ui_->eMaxDelay->setText(QString::number(MaxDelayDefaultMs));
+  return MaxDelayDefaultMs;
+}
+
 std::string TfzCorvaneV4::CardNameAt(int index) const {
   if (index < 0 || index >= ui_->cbKartuAktif->count()) return {};
   return ToAnsi(ui_->cbKartuAktif->itemText(index));
@@ -99,6 +132,7 @@ void TfzCorvaneV4::LoadCardSettings(int index) {
       *std::get<std::int32_t*>(k.field) =
           ini.ReadInteger(k.section, k.key, *std::get<std::int32_t*>(defaultKeys[i].field));
   }
+  for (const std::string& note : LimitCardNumbers(Card)) NoteSetting(note + " (" + CardIniName + ")");
 }
 
 void TfzCorvaneV4::SaveCardSettings(int index) {

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 
 #include <sys/stat.h>
@@ -42,7 +43,8 @@ std::string CardFileWithEveryKey(TCardSettings& expected) {
   for (const TCardKey& k : CardKeys(expected)) {
     std::string value;
     if (auto* s = std::get_if<std::string*>(&k.field)) value = **s = k.key + "-v";
-    else value = std::to_string(*std::get<std::int32_t*>(k.field) = 100 + i);
+    // The keyword number must name one of the six keywords to be kept.
+    else value = std::to_string(*std::get<std::int32_t*>(k.field) = k.key == "nomorkonfirmasireset" ? 5 : 100 + i);
     sections[k.section] += k.key + "=" + value + "\r\n";
     ++i;
   }
@@ -220,13 +222,13 @@ TEST(Settings, ACardNameThatCannotBeAFileNameGivesDefaults) {
   }
 }
 
-// The call length from the card file drives the hang-up timers: a length of
-// 0 or less still hangs up (after a second), a huge one saturates.
+// The call length from the card file drives the hang-up timers: a length
+// outside 1..3600 s is put back to the default 10 s, so every call is hung up.
 TEST(Settings, TheCallLengthGivesAHangupTimerThatFires) {
   const struct {
     const char* waktudial;
     int interval;
-  } rows[] = {{"25", 25000}, {"0", 1000}, {"-5", 1000}, {"2147483647", std::numeric_limits<int>::max()}};
+  } rows[] = {{"25", 25000}, {"3600", 3600000}, {"0", 10000}, {"-5", 10000}, {"2147483647", 10000}};
   for (const auto& r : rows) {
     TConsoleFolder folder;
     TDialogRecorder dialogs;
@@ -263,4 +265,48 @@ TEST(Settings, TheWindowCountsItselfAmongAtMostSixteenCopies) {
   EXPECT_EQ(w.adpInstanceControl1->MaxInstances(), 16u);
   EXPECT_EQ(w.adpInstanceControl1->parent(), &w);
   EXPECT_FALSE(w.Refused());
+}
+
+// Numbers a line runs on, out of their range in the files: each is put back
+// to its default once at load, with one line in the log, so that no line
+// resets at its first refusal or waits on a keyword that cannot match.
+TEST(Settings, NumbersOutOfRangeFallBackToTheirDefaultWithOneLogLine) {
+  const struct {
+    const char* mainKeys;  // extra keys of the main file
+    const char* cardKeys;  // the card file
+    const char* noted;     // what the log says
+  } rows[] = {
+      {"", "[LAINLAIN]\r\nmaxgagal=0\r\n", "maxgagal = 0 is outside 1..1000; the default 25 is used"},
+      {"", "[LAINLAIN]\r\nmaxgagal=-3\r\n", "maxgagal = -3 is outside"},
+      {"", "[KONFIRMASI]\r\nnomorkonfirmasireset=0\r\n", "nomorkonfirmasireset = 0 is outside 1..6; the default 3"},
+      {"", "[KONFIRMASI]\r\nnomorkonfirmasireset=7\r\n", "nomorkonfirmasireset = 7 is outside"},
+      {"", "[KONFIRMASI]\r\ntimeout=0\r\n", "timeout = 0 is outside 1..3600; the default 40"},
+      {"", "[LAINLAIN]\r\nwaktudial=-1\r\n", "waktudial = -1 is outside 1..3600; the default 10"},
+      {"hp1_baud=0\r\n", "", "hp1_baud = \"0\" is no baud rate in 300..4000000; 115200 is used"},
+      {"hp1_baud=fast\r\n", "", "hp1_baud = \"fast\" is no baud rate"},
+      {"MAXDELAY=\r\n", "", "MAXDELAY \"\" is no number in 0..60000; 2000 is used"},
+  };
+  for (const auto& r : rows) {
+    TConsoleFolder folder;
+    TDialogRecorder dialogs;
+    folder.WriteFile("Corvane_v4.ini", std::string("[Corvane_V4]\r\nKARTU=X;\r\n") + r.mainKeys);
+    folder.WriteFile("corvane_v4_X.ini", r.cardKeys);
+    auto w = MakeWindow(folder);
+    const TCardSettings defaults;
+    EXPECT_EQ(w->Card.maxgagal, defaults.maxgagal) << r.noted;
+    EXPECT_EQ(w->Card.nomorkonfirmasireset, defaults.nomorkonfirmasireset) << r.noted;
+    EXPECT_EQ(w->Card.timeout, defaults.timeout) << r.noted;
+    EXPECT_EQ(w->Card.waktudial, defaults.waktudial) << r.noted;
+    EXPECT_EQ(w->BaudRate, 115200) << r.noted;
+    EXPECT_EQ(w->Form().eMaxDelay->text(), "2000") << r.noted;
+    int found = 0, notes = 0;
+    for (int n = 1; n <= 4; ++n)
+      for (int i = 0; i < w->Line(n).lstFunc->count(); ++i) {
+        const QByteArray e = w->Line(n).lstFunc->item(i)->data(Qt::UserRole).toByteArray();
+        notes += e.startsWith("F000 : ");
+        found += e.contains(r.noted);
+      }
+    EXPECT_EQ(found, 1) << r.noted;
+    EXPECT_EQ(notes, 1) << r.noted;
+  }
 }

@@ -397,19 +397,34 @@ TEST(StkLine, ACardReportInsideAMenuReplyStillReachesTheCardHandling) {
   EXPECT_EQ(t.SentWithin(400).find("AT+STGR"), std::string::npos);
 }
 
-TEST(StkLine, AnswerDelayOfZeroStillSendsAndANonNumberIsRefusedLoudly) {
+TEST(StkLine, AnswerDelayOfZeroStillSendsAndABadOneFallsBackToTheDefault) {
   {
     TStkLine t(2, "0");
     t.Request("0");
     t.Feed(kMenuReply);
     EXPECT_EQ(t.SentUntil("\r", 500), "AT+STGR=0,1,1\r");
   }
-  {
-    TStkLine t(2, "2x");
+  // A delay that is no number in 0..60000 never stops the menu: the default
+  // is used, said once in a line's log, whether it came from the file or
+  // was typed into the window.
+  const auto notes = [](TConsoleLine& l) {
+    int n = 0;
+    for (int i = 0; i < l.lstFunc->count(); ++i)
+      n += l.lstFunc->item(i)->data(Qt::UserRole).toByteArray().contains("F000 : MAXDELAY");
+    return n;
+  };
+  for (const char* bad : {"2x", "", "-1", "60001"}) {
+    TStkLine t(2, bad);
+    EXPECT_EQ(t.Window().Form().eMaxDelay->text(), "2000") << bad;
+    EXPECT_EQ(notes(t.Window().Line(1)), 1) << bad;
+    t.Window().Form().eMaxDelay->setText(QString::fromLatin1(bad));
     t.Request("0");
-    EXPECT_THROW(t.Feed(kMenuReply), EConvertError);
-    EXPECT_FALSE(t.Line().tDelay->Enabled());
-    EXPECT_EQ(t.SentWithin(100), "");
+    t.Feed(kMenuReply);
+    EXPECT_TRUE(t.Line().tDelay->Enabled()) << bad;
+    EXPECT_EQ(t.Line().tDelay->Interval(), 2000) << bad;
+    EXPECT_EQ(t.Window().Form().eMaxDelay->text(), "2000") << bad;
+    EXPECT_EQ(notes(t.Line()), 1) << bad;
+    EXPECT_TRUE(t.central.messages.empty()) << bad;
   }
 }
 
