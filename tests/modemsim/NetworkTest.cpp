@@ -132,6 +132,61 @@ TEST_F(Network, PduModeRefusesTheTextFormAndTakesAPdu) {
   EXPECT_EQ(host->ReadFinal(), "\r\n+CMS ERROR: 304\r\n");
 }
 
+// The SMS mode lives in the modem's memory: a modem another program left in
+// PDU mode comes back in PDU mode after every reset, until a host stores
+// another mode with AT+CSAS. Each modem of a bank keeps its own.
+struct ResetKind {
+  const char* command;
+  bool reboots;
+};
+MODEMSIM_ROW_NAME(ResetKind, command)
+
+class StoredSmsMode : public SimFixture, public ::testing::WithParamInterface<ResetKind> {
+ protected:
+  void Reset() {
+    EXPECT_EQ(host->Command(std::string(GetParam().command) + "\r"), "\r\nOK\r\n");
+    if (GetParam().reboots) WaitRestarts(++restarts_);
+    ASSERT_EQ(host->Command("ATE0\r"), "ATE0\r\r\nOK\r\n");  // a reset brings echo back
+  }
+  std::string Mode() { return host->Command("AT+CMGF?\r"); }
+  int restarts_ = 1;
+};
+
+TEST_P(StoredSmsMode, ComesBackWithEveryResetAndCsasStoresIt) {
+  Start("cmgf = 0\ncard = A\n[card A]\n[sms *]\ndelay_ms = 20\n[modem 2]\ncmgf = 1\n", 2);
+  ASSERT_EQ(host->Command("ATE0\r"), "ATE0\r\r\nOK\r\n");
+  const std::string pdu = "\r\n+CMGF: 0\r\n\r\nOK\r\n";
+  const std::string text = "\r\n+CMGF: 1\r\n\r\nOK\r\n";
+  EXPECT_EQ(Mode(), pdu);
+  EXPECT_EQ(host->Command("AT+CMGS=\"0811\"\r"), "\r\n+CMS ERROR: 304\r\n");
+  EXPECT_EQ(host->Command("AT+CMGF=1\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->Command("AT+CMGS=\"0811\"\r"), "\r\n> ");
+  host->Send("Hai\x1a");
+  EXPECT_EQ(host->ReadFinal(), "\r\n+CMGS: 0\r\n\r\nOK\r\n");
+
+  Reset();  // the stored mode is back
+  EXPECT_EQ(Mode(), pdu);
+  EXPECT_EQ(host->Command("AT+CMGS=\"0811\"\r"), "\r\n+CMS ERROR: 304\r\n");
+
+  EXPECT_EQ(host->Command("AT+CMGF=1;+CSAS\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->Command("AT+CMGF=0\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->Command("AT+CRES\r"), "\r\nOK\r\n");  // back to what was stored
+  EXPECT_EQ(Mode(), text);
+  EXPECT_EQ(host->Command("AT+CMGF=0\r"), "\r\nOK\r\n");
+  Reset();
+  EXPECT_EQ(Mode(), text);
+  EXPECT_EQ(modem->Status().cmgf, 1);
+
+  // The other modem of the bank keeps its own mode.
+  modemsim::Modem& other = bank->At(1);
+  ASSERT_TRUE(other.WaitFor([](const modemsim::ModemStatus& s) { return s.settled; }, 2s));
+  HostPort otherHost(other.DevicePath());
+  EXPECT_EQ(otherHost.Command("AT+CMGF?\r"), "AT+CMGF?\r" + text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StoredSmsMode,
+                         ::testing::Values(ResetKind{"AT+CFUN=1", true}, ResetKind{"ATZ", false}));
+
 TEST_F(Network, SmsWithoutACardIsRefused) {
   modem->RemoveCard();
   EXPECT_EQ(host->Command("AT+CMGS=\"0811\"\r"), "\r\n+CMS ERROR: 310\r\n");

@@ -75,7 +75,7 @@ std::string ControlChannel::StatusLine(Modem& m) {
          " plugged=" + b(s.plugged) + " host=" + b(s.hostPresent) + " silent=" + b(s.silent) +
          " booting=" + b(s.booting) + " card=" + (s.card.empty() ? "-" : s.card) +
          " registered=" + b(s.cardRegistered) + " echo=" + b(s.echo) +
-         " wind=" + std::to_string(s.windMask) + " stsf=" + std::to_string(s.stsfMode) +
+         " cmgf=" + std::to_string(s.cmgf) + " wind=" + std::to_string(s.windMask) + " stsf=" + std::to_string(s.stsfMode) +
          " stk=" + b(s.stkActive) + " menu=" + b(s.menuReady) +
          " pending=" + std::to_string(s.pendingStk) + " call=" + b(s.inCall) +
          " sms=" + std::to_string(s.smsSent) + " restarts=" + std::to_string(s.restarts);

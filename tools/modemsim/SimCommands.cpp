@@ -163,6 +163,21 @@ SimModem::Outcome SimModem::CmdCmgf(const AtCommand& c) {
   return {};
 }
 
+// The SMS settings in the modem's memory: this family keeps the message
+// format there (AT+CSAS), so a reset brings back whatever mode was saved
+// last, by this host or another program.
+SimModem::Outcome SimModem::CmdSmsSettings(const AtCommand& c) {
+  if (c.form == AtCommand::Form::Test) {
+    Info(c.name + ": (0)");
+    return {};
+  }
+  if (c.form == AtCommand::Form::Read) return Fail("ERROR");
+  if (c.form == AtCommand::Form::Set && !ParseIntIn(c.args, 0, 0)) return CmsError(302);
+  if (c.name == "+CSAS") storedCmgf_ = cmgf_;
+  else cmgf_ = storedCmgf_;
+  return {};
+}
+
 SimModem::Outcome SimModem::CmdCscs(const AtCommand& c) {
   switch (c.form) {
     case AtCommand::Form::Test: {

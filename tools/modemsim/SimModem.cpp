@@ -495,6 +495,7 @@ const std::map<std::string, SimModem::Command>& SimModem::Commands() {
       {"+GSN", {&SimModem::CmdIdentity}},   {"+CIMI", {&SimModem::CmdImsi}},
       {"+CCID", {&SimModem::CmdIccid}},     {"+CPIN", {&SimModem::CmdPin}},
       {"+CMEE", {&SimModem::CmdCmee}},      {"+CMGF", {&SimModem::CmdCmgf}},
+      {"+CSAS", {&SimModem::CmdSmsSettings}}, {"+CRES", {&SimModem::CmdSmsSettings}},
       {"+CSCS", {&SimModem::CmdCscs}},      {"+CSQ", {&SimModem::CmdCsq}},
       {"+CFUN", {&SimModem::CmdCfun}},      {"+WIND", {&SimModem::CmdWind}},
       {"+STSF", {&SimModem::CmdStsf}},      {"+STGI", {&SimModem::CmdStgi}},

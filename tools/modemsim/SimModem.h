@@ -171,6 +171,7 @@ class SimModem {
   Outcome CmdPin(const AtCommand& c);
   Outcome CmdCmee(const AtCommand& c);
   Outcome CmdCmgf(const AtCommand& c);
+  Outcome CmdSmsSettings(const AtCommand& c);
   Outcome CmdCscs(const AtCommand& c);
   Outcome CmdCsq(const AtCommand& c);
   Outcome CmdCfun(const AtCommand& c);
