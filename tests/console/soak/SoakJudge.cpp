@@ -222,7 +222,7 @@ void TSoakJudge::CheckOutcome(const TCardSession& s, const TLineWatch& w, TSoakT
       return e.step == step && e.at >= s.begin && e.at <= now;
     });
     if (!turned)
-      Add(std::string("false lime ") + StepName(step), s.line,
+      Add(std::string("lime carried over ") + StepName(step), s.line,
           s.Name() + ": " + StepName(step) + " was lime before the card went in and still is");
   }
   if (!w.Lime(TSoakStep::Reg)) {
