@@ -235,8 +235,8 @@ void TConsoleLine::DispatchChunk(const std::string& Chunk) {
   BeforeReplyHandler(Chunk);
   WatchAnswer(Chunk);
   const TReplyRoute* route = RouteFor(Reply());
-  if (OnDispatch) OnDispatch(route ? route->name : nullptr, Chunk);
   try {
+    if (OnDispatch) OnDispatch(route ? route->name : nullptr, Chunk);
     if (route) (this->*(route->handler))(Chunk);
   } catch (...) {
     // A handler whose command could not be written still leaves the card

@@ -386,6 +386,7 @@ class TConsoleLine : public QObject {
   bool callQuestionOpen_ = false;
   std::int32_t ussdShortCount_ = 0;
   std::string answerText_;     // what came since the guarded command went out
+  int guardPeriodsLeft_ = 0;   // guard intervals left before the wait is given up
   bool smsTextMode_ = false;   // "AT+CMGF=1" answered since the last reset
   std::string smsEcho_;        // the SMS text as a modem with echo on sends it back
   int smsResets_ = 0;
@@ -393,7 +394,8 @@ class TConsoleLine : public QObject {
   // How long an SMS waits behind a modem reset before it is sent again: the
   // modem restarts meanwhile and would swallow a command sent at once.
   static constexpr int SmsAfterResetMs = 5000;
-  TTimer* tSmsRetry_ = nullptr;  // paces an SMS resent after a modem reset
+  static constexpr int SmsRetryPauseMs = 1000;   // before a refused SMS is sent again
+  TTimer* tSmsRetry_ = nullptr;  // paces an SMS resent after a refusal or a modem reset
 };
 
 }  // namespace corvane

@@ -189,7 +189,10 @@ void TConsoleLine::HandleResetReply(const std::string& Chunk) {
         Data.RxBuffer.clear();
         Reply() = rtIdle;
         if (Data.Job == ljDialling) tDial->SetEnabled(true);
-        if (Data.Job == ljSms1 || Data.Job == ljSms2) tSmsRetry_->SetEnabled(true);
+        if (Data.Job == ljSms1 || Data.Job == ljSms2) {
+          tSmsRetry_->SetInterval(SmsAfterResetMs);
+          tSmsRetry_->SetEnabled(true);
+        }
         break;
     }
     return;

@@ -40,6 +40,7 @@ struct TLineCommand {
   bool (*answered)(std::string_view);
   void (L::*giveUp)();
   const char* giveUpText;
+  int periods = 1;  // guard intervals the wait may take
 };
 constexpr TLineCommand kLineCommands[] = {
     {rtEchoOff, "ATE0", "F034 : ", FinalLine, &L::SendModemReset, "resetting the modem"},
@@ -55,8 +56,9 @@ constexpr TLineCommand kLineCommands[] = {
     {rtUssd, "AT+CUSD", "F030-1 : ", UssdOutcome, &L::GiveUpUssd, "balance check failed"},
     {rtDial, "ATD", "F022-6 : ", DialOutcome, &L::RedialAfterSilence, "dialling again"},
     {rtHangup, "ATH", "F023-3: ", FinalLine, &L::RetryHangup, "back to the call"},
+    // The card may wait on the network (an SMS it sent) before its next step.
     {rtIdle, "the card's next SIM Toolkit step", "F015-4 : ", NeverAnswered, &L::SendModemReset,
-     "resetting the modem"},
+     "resetting the modem", 2},
 };
 
 const TLineCommand* LineCommand(std::uint8_t reply) {
@@ -81,6 +83,8 @@ void TConsoleLine::CommandSent(TReplyType reply) {
 
 void TConsoleLine::ArmAnswerGuard(TReplyType reply) {
   BringUp.guardedReply = reply;
+  const TLineCommand* c = LineCommand(reply);
+  guardPeriodsLeft_ = c ? c->periods : 1;
   answerText_.clear();
   tBringUpGuard->SetEnabled(false);
   tBringUpGuard->SetEnabled(true);
@@ -113,6 +117,7 @@ void TConsoleLine::TimeCardStep() {
 }
 
 void TConsoleLine::tBringUpGuardTimer() {
+  if (--guardPeriodsLeft_ > 0) return;  // the timer runs on for the next period
   tBringUpGuard->SetEnabled(false);
   const TReplyType reply = BringUp.guardedReply;
   BringUp.guardedReply = rtNone;
@@ -126,7 +131,7 @@ void TConsoleLine::tBringUpGuardTimer() {
   if (reply == rtIdle && !stkWalking_) return;
   const TLineCommand* c = LineCommand(reply);
   if (!c) return;
-  const int ms = tBringUpGuard->Interval();
+  const int ms = tBringUpGuard->Interval() * c->periods;
   const std::string waited = ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
   AddFuncLog(std::string(c->tag) + "no answer to " + std::string(c->text) + " in " + waited + "; " + c->giveUpText);
   (this->*(c->giveUp))();

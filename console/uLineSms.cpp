@@ -131,8 +131,8 @@ void TConsoleLine::HandleSmsSentReply(const std::string& Chunk) {
   }
 }
 
-// A refused SMS is sent again at once: the next try waits for the modem's
-// answer to this one, so the pace is the modem's. Past the card's failure
+// A refused SMS is sent again after a pause: a modem refusing it at once
+// would otherwise be asked dozens of times a second. Past the card's failure
 // limit the modem is reset and the SMS waits out the restart; a modem that
 // still refuses it after that is not asked for ever: the step is shown
 // failed and the chain goes on.
@@ -150,7 +150,8 @@ void TConsoleLine::CountSmsError() {
     SendModemReset();
     return;
   }
-  ResendSms();
+  tSmsRetry_->SetInterval(SmsRetryPauseMs);
+  tSmsRetry_->SetEnabled(true);
 }
 
 void TConsoleLine::StartSms(LineJob job) {

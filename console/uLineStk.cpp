@@ -261,6 +261,7 @@ void TConsoleLine::HandleStkResponseReply(const std::string& Chunk) {
       // answers "OK", rather than have it swallow the next commands.
       comVorel->SendString(std::string(1, kEsc));
       Data.RxBuffer.clear();
+      CommandSent(rtStkResponse);
     }
     return;
   }

@@ -310,3 +310,21 @@ TEST(Settings, NumbersOutOfRangeFallBackToTheirDefaultWithOneLogLine) {
     EXPECT_EQ(notes, 1) << r.noted;
   }
 }
+
+// A delay typed into the window is checked when the operator leaves the edit.
+TEST(Settings, AnAnswerDelayTypedIntoTheWindowIsCheckedOnLeavingIt) {
+  TConsoleFolder folder;
+  TDialogRecorder dialogs;
+  auto w = MakeWindow(folder);
+  QLineEdit* e = w->Form().eMaxDelay;
+  e->setText("1500");
+  emit e->editingFinished();
+  EXPECT_EQ(e->text(), "1500");
+  e->setText("15x");
+  emit e->editingFinished();
+  EXPECT_EQ(e->text(), "2000");
+  int notes = 0;
+  for (int i = 0; i < w->Line(1).lstFunc->count(); ++i)
+    notes += w->Line(1).lstFunc->item(i)->data(Qt::UserRole).toByteArray().contains("F000 : MAXDELAY \"15x\"");
+  EXPECT_EQ(notes, 1);
+}

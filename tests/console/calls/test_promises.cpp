@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 
 #include "calls/CallsBench.h"
@@ -60,7 +61,13 @@ TEST(Promises, ARefusedSmsIsShownFailedAndTheChainGoesOn) {
   b.Tick(false, false, true, false, true);
   b.SwitchOn();
   b.line->mnSMS1->trigger();
-  ASSERT_TRUE(WaitUntil([&] { return Colour(b.line->lCekPulsa) == clLime; }, 15000)) << b.Log();
+  // Each refusal is answered after a pause, not at once.
+  ASSERT_TRUE(b.WaitHost("AT+CMGS=\"0821\"\r", 1)) << b.Log();
+  QElapsedTimer sinceFirst;
+  sinceFirst.start();
+  ASSERT_TRUE(b.WaitHost("AT+CMGS=\"0821\"\r", 2)) << b.Log();
+  EXPECT_GE(sinceFirst.elapsed(), 800);
+  ASSERT_TRUE(WaitUntil([&] { return Colour(b.line->lCekPulsa) == clLime; }, 20000)) << b.Log();
   EXPECT_EQ(Colour(b.line->lSMS1), clRed);
   EXPECT_TRUE(b.Logged("F025-4: SMS refused after 1 modem reset(s); SMS failed")) << b.Log();
   // Two tries before the reset, two after it.
@@ -144,10 +151,11 @@ TEST(Promises, OnlyTheSecondCallTickedIsRedialled) {
   ASSERT_TRUE(WaitUntil([&] { return Colour(b.line->lCall2) == clLime; }, 5000)) << b.Log();
 }
 
-// A failed dial past the limit resets the modem; a redial tick during the
-// reboot would take the reset's "OK" for the dial's.
+// A failed dial past the limit resets the modem; a redial tick before the
+// reset is answered would take the reset's "OK" for the dial's.
 TEST(Promises, TheResetsOkAfterAFailedDialIsNoDialSuccess) {
-  TCallsBench b("restart_ms = 1200\n", "[call 0811]\nresult = NO CARRIER\ndelay_ms = 10\n");
+  TCallsBench b("", "[call 0811]\nresult = NO CARRIER\ndelay_ms = 10\n"
+                "[fault slow reset]\ncommand = AT+CFUN\ndelay_ms = 600\n");
   b.window->Card.maxgagal = 1;
   b.line->tDial->SetInterval(150);
   b.Tick(true, false, false, false, false);

@@ -496,3 +496,131 @@ TEST(StkLine, EndOfSessionBesideTheLastOkResetsOnlyAnUnregisteredCard) {
     EXPECT_EQ(later.find("AT+CFUN=1") == std::string::npos, c.registered) << c.screen << ": " << later;
   }
 }
+
+// A menu answer from the card file is an item id: anything else would go out
+// as more of the command line and run as a command of its own.
+TEST(StkLine, AMenuAnswerThatIsNoItemIdIsNeverSent) {
+  for (const char* answer : {"1;+CFUN=0", "1 ", "+1", "x", ""}) {
+    TStkLine t(2);
+    t.Card().jawabanmenu[0] = answer;
+    t.Request("0");
+    t.Feed(kMenuReply);
+    EXPECT_EQ(t.SentWithin(200), "") << answer;
+    EXPECT_FALSE(t.Line().tDelay->Enabled()) << answer;
+    EXPECT_EQ(t.Line().Reply(), rtIdle) << answer;
+    EXPECT_TRUE(t.Logged("F016-27: jawabanmenu1 \"" + std::string(answer) + "\" is no item number")) << answer;
+  }
+}
+
+// "ERROR" answers the ladder has no retry for: code 6 refused while the SIM
+// is busy is asked again after the pause; one on code 1 or 3 gives up with a
+// log line and a modem reset instead of leaving the line idle untimed.
+TEST(StkLine, ErrorsOffTheMainMenuAreRetriedOrGivenUpLoudly) {
+  {
+    TStkLine t(2);
+    t.Request("6");
+    t.Feed("\r\n+CME ERROR: 515\r\n");
+    ASSERT_TRUE(t.Line().tStkRetry->Enabled());
+    EXPECT_TRUE(t.Logged("F016-22: error 1, Get Info 6 again in 1000 ms"));
+    t.Line().tStkRetry->OnTimer();
+    EXPECT_EQ(t.SentUntil("\r"), "AT+STGI=6\r");
+  }
+  for (const char* code : {"1", "3"}) {
+    TStkLine t(2);
+    t.Request(code);
+    t.Feed("\r\nERROR\r\n");
+    EXPECT_TRUE(t.Logged(std::string("F016-26: Get Info ") + code + " refused 1 times; resetting the modem")) << code;
+    EXPECT_EQ(t.SentUntil("\r"), "AT+CFUN=1\r") << code;
+  }
+}
+
+// A command the automaton has no step for (a refresh, a send SS) leaves the
+// line idle with its buffer clear, ready for the card's next notice.
+TEST(StkLine, ACommandWithoutAStepLeavesTheLineIdleAndClear) {
+  for (const char* code : {"7", "8"}) {
+    TStkLine t(2);
+    t.Line().Reply() = rtIdle;
+    t.Feed(std::string("\r\n+STIN: ") + code + "\r\n");
+    ASSERT_EQ(t.SentUntil("\r"), std::string("AT+STGI=") + code + "\r") << code;
+    t.Feed("\r\n+STGI: 1\r\n\r\nOK\r\n");
+    EXPECT_EQ(t.Line().Reply(), rtIdle) << code;
+    EXPECT_TRUE(t.Data().RxBuffer.empty()) << code;
+    EXPECT_FALSE(t.Line().tWatchDog->Enabled()) << code;
+    EXPECT_TRUE(t.Logged(std::string("F016-25: no step for command ") + code)) << code;
+  }
+}
+
+// A modem silent after an answer: the deadline of the answer resets it.
+TEST(StkLine, SilenceAfterAnAnswerEndsInAModemReset) {
+  TStkLine t(2);
+  t.Line().tBringUpGuard->SetInterval(300);
+  t.Request("0");
+  t.Feed(kMenuReply);
+  ASSERT_EQ(t.SentUntil("\r"), "AT+STGR=0,1,1\r");
+  EXPECT_EQ(t.SentUntil("\r", 3000), "AT+CFUN=1\r");
+  EXPECT_TRUE(t.Logged("F021-8: no answer to AT+STGR in 300 ms; resetting the modem"));
+}
+
+// A card that refuses its input (or was registered before) brings its menu
+// back after every walk: past the limit the line shows "Reg" failed, says
+// why and waits for the next card.
+TEST(StkLine, ACardThatNeverConfirmsIsGivenUpAfterAFewWalks) {
+  TStkLine t(2, "1");
+  t.Card().katakuncidata[0] = "NIK";
+  t.Card().Jawabandata[0] = "3201234567890001";
+  for (int walk = 1; walk <= TConsoleLine::RegistrationWalkLimit; ++walk) {
+    t.Request("0");
+    t.Feed(kMenuReply);
+    ASSERT_EQ(t.SentUntil("\r"), "AT+STGR=0,1,1\r") << walk;
+    t.Request("3");
+    t.Feed(kNikReply);
+    ASSERT_EQ(t.SentUntil("\r"), "AT+STGR=3,1\r") << walk;
+    t.Drain();
+  }
+  t.Request("0");
+  t.Feed(kMenuReply);
+  EXPECT_EQ(t.SentWithin(200), "");
+  EXPECT_EQ(StaticTextColor(t.Line().lRegistrasi), clRed);
+  EXPECT_TRUE(t.Logged("F016-28: menu walked 3 times without a confirmation; registration failed"));
+  EXPECT_EQ(t.Data().Job, ljIdle);
+  EXPECT_FALSE(t.Data().StkArmed);
+  EXPECT_FALSE(t.Line().tWatchDog->Enabled());
+}
+
+// What a reply handler raises (a write to a port that fails) still leaves
+// the card reports of its chunk to be read.
+TEST(StkLine, ACardReportInAChunkWhoseHandlerRaisesIsStillRead) {
+  TStkLine t(2);
+  t.Request("0");
+  t.Line().OnDispatch = [](const char*, const std::string&) { throw std::runtime_error("write failed"); };
+  EXPECT_THROW(t.Feed("\r\n+WIND: 0\r\n"), std::runtime_error);
+  t.Line().OnDispatch = nullptr;
+  EXPECT_TRUE(t.Logged("F032-2 :Card NOT Exists"));
+  EXPECT_EQ(t.Data().Job, ljIdle);
+}
+
+// Modem and file text on a line's labels is shown as it is, never as markup.
+TEST(StkLine, LabelsShowModemTextAsPlainText) {
+  TStkLine t(2);
+  TConsoleLine& l = t.Line();
+  for (QLabel* label : {l.lNomor, l.lRegistrasi, l.lCall, l.lCall2, l.lSMS1, l.lSMS2, l.lCekPulsa, l.lSignal})
+    EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+}
+
+// A card being registered that goes quiet after its answer was taken (or
+// that timed out, "+STIN: 98") would leave the line idle for good: that wait
+// has the deadline of a command, and ends in a modem reset.
+TEST(StkLine, ACardQuietInTheMiddleOfItsRegistrationEndsInAModemReset) {
+  TStkLine t(2, "1");
+  t.Line().tBringUpGuard->SetInterval(300);
+  t.Line().Reply() = rtImsi;
+  t.Feed("\r\n510011234567890\r\n\r\nOK\r\n");
+  ASSERT_EQ(t.SentUntil("\r"), "AT+STGI=0\r");
+  t.Feed(kMenuReply);
+  ASSERT_EQ(t.SentUntil("\r"), "AT+STGR=0,1,1\r");
+  t.Feed("\r\nOK\r\n");
+  EXPECT_EQ(t.Line().Reply(), rtIdle);
+  EXPECT_EQ(t.SentUntil("\r", 3000), "AT+CFUN=1\r");
+  // Twice a command's deadline: the card may wait on the network meanwhile.
+  EXPECT_TRUE(t.Logged("F015-4 : no answer to the card's next SIM Toolkit step in 600 ms; resetting the modem"));
+}
