@@ -38,7 +38,17 @@ INSTANTIATE_TEST_SUITE_P(
         Exchange{"AT+CGMR\r", "\r\n641b09gg.Q2403A 1320676 061804 14:38\r\n\r\nOK\r\n"},
         Exchange{"AT+CGSN\r", "\r\n352099000000001\r\n\r\nOK\r\n"},
         Exchange{"ATI\r", "\r\nWAVECOM MODEM\r\nMULTIBAND  900E  1800\r\n\r\nOK\r\n"},
+        Exchange{"ATI0\r", "\r\nWAVECOM MODEM\r\nMULTIBAND  900E  1800\r\n\r\nOK\r\n"},
         Exchange{"ATI3\r", "\r\n641b09gg.Q2403A 1320676 061804 14:38\r\n\r\nOK\r\n"},
+        Exchange{"ATI4\r", "\r\nQ:0 V:1 S0:000 S2:043 S3:013 S4:010 S5:008\r\n"
+                            "+CR:0 +CRC:0 +CMEE:0 +CBST:0,0,1\r\n+SPEAKER:0 +ECHO:0,1 &C:1 &D:2 %C:0\r\n"
+                            "+IPR:115200 +ICF:3,4 +IFC:2,2\r\n\r\nOK\r\n"},
+        Exchange{"ATI6\r", "\r\nDATA RATES: AUTOBAUD,300,1200,1200/75,2400,4800,9600,14400\r\n"
+                            "DATA MODES: T/NT,ASYNCHRONOUS\r\nFAX CLASS 1,2\r\n\r\nOK\r\n"},
+        Exchange{"ATI7\r", "\r\nSPEECH CODINGS: FR,EFR,HR\r\n\r\nOK\r\n"},
+        Exchange{"ATI9\r", "\r\nOK\r\n"},
+        Exchange{"AT+CGMI=?\r", "\r\nOK\r\n"},
+        Exchange{"AT+GMI\r", "\r\nWAVECOM MODEM\r\n\r\nOK\r\n"},
         Exchange{"AT+CSQ\r", "\r\n+CSQ: 17,3\r\n\r\nOK\r\n"},
         Exchange{"at+csq\r", "\r\n+CSQ: 17,3\r\n\r\nOK\r\n"},
         Exchange{"AT+CIMI\r", "\r\n510101234567891\r\n\r\nOK\r\n"},
@@ -124,6 +134,20 @@ TEST_F(SimFixture, ResetWithoutACardReportsItMissing) {
   EXPECT_EQ(host->ReadUntil("+WIND: 4\r\n"), "\r\n+WIND: 0\r\n\r\n+WIND: 4\r\n");
 }
 
+// Modems with hardware rack detection (AT+WIND bit 12) report the rack
+// ahead of the SIM: closed with a card in it, open once it is taken out.
+TEST_F(SimFixture, TheRackIsReportedAheadOfTheSimWhenTheMaskAsks) {
+  Start(kCardScenario);
+  host->Command("ATE0\r");
+  EXPECT_EQ(host->Command("AT+WIND=4105\r"), "\r\nOK\r\n");  // bits 0, 3 and 12
+  EXPECT_EQ(host->Command("AT+CFUN=1\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->ReadUntil("+WIND: 4\r\n"), "\r\n+WIND: 13\r\n\r\n+WIND: 1\r\n\r\n+WIND: 4\r\n");
+  modem->RemoveCard();
+  EXPECT_EQ(host->ReadUntil("+WIND: 0\r\n"), "\r\n+WIND: 14\r\n\r\n+WIND: 0\r\n");
+  modem->InsertCard("A");
+  EXPECT_EQ(host->ReadUntil("+WIND: 4\r\n"), "\r\n+WIND: 13\r\n\r\n+WIND: 1\r\n\r\n+WIND: 4\r\n");
+}
+
 TEST_F(SimFixture, CommandsSentDuringTheRebootAreAnsweredAfterIt) {
   Start(std::string("restart_ms = 400\n") + kCardScenario);
   host->Command("ATE0\r");
@@ -155,6 +179,71 @@ TEST_F(SimFixture, LateOkFirmwareSendsTheOkWithTheFirstWindLine) {
                             e.bytes == "\r\n+WIND: 1\r\n\r\nOK\r\n");
   EXPECT_TRUE(oneWrite);
 }
+
+// The reboot of AT+CFUN=1 as the field shows it: the OK before the reboot
+// or at its end (after its first "+WIND:" line, ahead of its lines or
+// behind them, in the same write or another), and what the host sends
+// meanwhile held for after the reboot or lost. A held command is read
+// before the reboot's lines, so its echo never stands behind lines that
+// came after it.
+struct RebootCase {
+  std::string name;
+  std::string keys;                 // [modem] keys, and a [fault] section
+  std::vector<std::string> writes;  // the modem's writes from the restart on
+};
+inline void PrintTo(const RebootCase& row, std::ostream* os) { *os << row.name; }
+
+class RebootVariants : public SimFixture, public ::testing::WithParamInterface<RebootCase> {};
+
+TEST_P(RebootVariants, AnswerAroundTheRebootAsTheFieldDoes) {
+  Start("restart_ms = 1000\nwind = 1\nstsf = 1\nsim_init_ms = 0\nmenu_ms = 0\n" + GetParam().keys +
+        "\n" + kCardScenario + "menu = m\n[node m]\ntype = menu\ntitle = T\nitem.1 = X -> e\n" +
+        "[node e]\ntype = end\n");
+  ASSERT_EQ(host->Command("ATE0\r"), "ATE0\r\r\nOK\r\n");
+  host->Send("AT+CFUN=1\r");
+  ASSERT_TRUE(modem->WaitFor([](const modemsim::ModemStatus& s) { return s.booting; }, 2s));
+  host->Send("AT+CSQ\r");  // in the middle of the reboot
+  WaitRestarts(2);
+  std::string expected;
+  for (const std::string& w : GetParam().writes) expected += w;
+  EXPECT_EQ(host->ReadUntil(expected, 3s) + host->ReadFor(200ms), expected);
+  std::vector<std::string> writes;
+  bool restarted = false;
+  for (const auto& e : modem->Transcript().Entries()) {
+    if (e.direction == modemsim::Direction::Event && e.bytes == "restart") restarted = true;
+    if (restarted && e.direction == modemsim::Direction::FromModem) writes.push_back(e.bytes);
+  }
+  EXPECT_EQ(writes, GetParam().writes);
+}
+
+const std::string kHeldEcho = "AT+CSQ\r";
+const std::string kHeldAnswer = "\r\n+CSQ: 17,3\r\n\r\nOK\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RebootVariants,
+    ::testing::Values(
+        RebootCase{"ok_before_input_held", "",
+                   {"\r\nOK\r\n", kHeldEcho, kHeldAnswer, "\r\n+WIND: 1\r\n\r\n+STIN: 0\r\n"}},
+        RebootCase{"ok_before_input_lost", "restart_input = drop",
+                   {"\r\nOK\r\n", "\r\n+WIND: 1\r\n\r\n+STIN: 0\r\n"}},
+        RebootCase{"ok_after_wind_input_held", "cfun_ok = after",
+                   {kHeldEcho, kHeldAnswer, "\r\n+WIND: 1\r\n\r\nOK\r\n\r\n+STIN: 0\r\n"}},
+        RebootCase{"ok_after_wind_input_lost", "cfun_ok = after\nrestart_input = drop",
+                   {"\r\n+WIND: 1\r\n\r\nOK\r\n\r\n+STIN: 0\r\n"}},
+        RebootCase{"ok_first_input_held", "cfun_ok = first",
+                   {kHeldEcho, kHeldAnswer, "\r\nOK\r\n\r\n+WIND: 1\r\n\r\n+STIN: 0\r\n"}},
+        RebootCase{"ok_first_input_lost", "cfun_ok = first\nrestart_input = drop",
+                   {"\r\nOK\r\n\r\n+WIND: 1\r\n\r\n+STIN: 0\r\n"}},
+        RebootCase{"ok_last_input_held", "cfun_ok = last",
+                   {kHeldEcho, kHeldAnswer, "\r\n+WIND: 1\r\n\r\n+STIN: 0\r\n\r\nOK\r\n"}},
+        RebootCase{"ok_last_input_lost", "cfun_ok = last\nrestart_input = drop",
+                   {"\r\n+WIND: 1\r\n\r\n+STIN: 0\r\n\r\nOK\r\n"}},
+        // The late OK in a write of its own, after the card's first line.
+        RebootCase{"ok_after_wind_in_another_write",
+                   "cfun_ok = after\nrestart_input = drop\n"
+                   "[fault apart]\ncommand = AT+CFUN=1\napplies = urc\nsplit = at 12\npause_ms = 100\n"
+                   "[modem]",
+                   {"\r\n+WIND: 1\r\n", "\r\nOK\r\n\r\n+STIN: 0\r\n"}}));
 
 TEST_F(SimFixture, ToolkitActivationIsStoredAndTakesEffectAtTheNextReset) {
   Start(std::string(kCardScenario) +

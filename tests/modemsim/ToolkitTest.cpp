@@ -232,5 +232,38 @@ TEST_F(Toolkit, WithoutInitDelaysTheRebootEndsInOneBurst) {
   EXPECT_EQ(writes, (std::vector<std::string>{"\r\nOK\r\n", "\r\n+WIND: 1\r\n\r\n+STIN: 0\r\n"}));
 }
 
+// Firmware differs in how it prints the menus: the manual's worked example
+// has no title line in the main menu, and field traces show a Select Item
+// header with two more numbers before the title.
+struct MenuShape {
+  std::string name;
+  std::string keys;
+  std::string mainMenu;
+  std::string selectItem;
+};
+inline void PrintTo(const MenuShape& row, std::ostream* os) { *os << row.name; }
+
+class MenuShapes : public Toolkit, public ::testing::WithParamInterface<MenuShape> {};
+
+TEST_P(MenuShapes, AreAsTheFirmwarePrintsThem) {
+  Boot(GetParam().keys);
+  const std::string items =
+      "+STGI: 1,3,\"Registrasi\",0\r\n+STGI: 2,3,\"Info, Kartu\",0\r\n+STGI: 128,3,\"Bantuan\",0,21\r\n";
+  EXPECT_EQ(host->Command("AT+STGI=0\r"), "\r\n" + GetParam().mainMenu + items + "\r\nOK\r\n");
+  EXPECT_EQ(Answer("AT+STGR=0,1,1\r"), "\r\n+STIN: 6\r\n");
+  EXPECT_EQ(host->Command("AT+STGI=6\r"), "\r\n" + GetParam().selectItem +
+                                              "+STGI: 3,2,\"Baru\",0\r\n+STGI: 7,2,\"Lagu\",0\r\n\r\nOK\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MenuShapes,
+    ::testing::Values(
+        MenuShape{"as_the_manual_says", "", "+STGI: \"Kartu Perdana\"\r\n",
+                  "+STGI: 1,\"Registrasi Kartu\"\r\n"},
+        MenuShape{"main_menu_without_title", "menu_title = 0\n", "",
+                  "+STGI: 1,\"Registrasi Kartu\"\r\n"},
+        MenuShape{"long_select_header", "select_header = long\n", "+STGI: \"Kartu Perdana\"\r\n",
+                  "+STGI: 1,0,0,\"Registrasi Kartu\"\r\n"}));
+
 }  // namespace
 }  // namespace modemsim_test

@@ -19,6 +19,8 @@ struct WindEvent {
   int event;
   int bit;
 };
+constexpr WindEvent kWindRackClosed{13, 1 << 12};
+constexpr WindEvent kWindRackOpen{14, 1 << 12};
 constexpr WindEvent kWindSimRemoved{0, 1 << 0};
 constexpr WindEvent kWindSimInserted{1, 1 << 0};
 constexpr WindEvent kWindEmergencyReady{3, 1 << 2};

@@ -80,9 +80,14 @@ const std::map<std::string, ProfileSetter>& ProfileKeys() {
        [](ModemProfile& p, const IniEntry& e) { p.displayClearMs = IntValue(e, 0, 600000); }},
       {"cfun_ok",
        [](ModemProfile& p, const IniEntry& e) {
-         const std::string v = Upper(e.value);
-         if (v != "BEFORE" && v != "AFTER") BadValue(e, "expected before or after");
-         p.cfunOkAfterRestart = v == "AFTER";
+         static const std::map<std::string, ModemProfile::ResetOk> places = {
+             {"BEFORE", ModemProfile::ResetOk::Before},
+             {"AFTER", ModemProfile::ResetOk::AfterWind},
+             {"FIRST", ModemProfile::ResetOk::First},
+             {"LAST", ModemProfile::ResetOk::Last}};
+         const auto it = places.find(Upper(e.value));
+         if (it == places.end()) BadValue(e, "expected before, after, first or last");
+         p.cfunOk = it->second;
        }},
       {"restart_input",
        [](ModemProfile& p, const IniEntry& e) {
@@ -91,6 +96,13 @@ const std::map<std::string, ProfileSetter>& ProfileKeys() {
          p.dropInputWhileRestarting = v == "DROP";
        }},
       {"cpin_ok", [](ModemProfile& p, const IniEntry& e) { p.cpinOk = BoolValue(e); }},
+      {"menu_title", [](ModemProfile& p, const IniEntry& e) { p.menuTitle = BoolValue(e); }},
+      {"select_header",
+       [](ModemProfile& p, const IniEntry& e) {
+         const std::string v = Upper(e.value);
+         if (v != "SHORT" && v != "LONG") BadValue(e, "expected short or long");
+         p.selectHeaderLong = v == "LONG";
+       }},
       {"ussd_ok",
        [](ModemProfile& p, const IniEntry& e) {
          const std::string v = Upper(e.value);

@@ -48,9 +48,13 @@ struct ModemProfile {
   int stepMs = 200;                  // accepted answer to the card's next "+STIN:"
   int stkTimeoutUnitMs = 10000;      // one unit of the STSF time-out
   int displayClearMs = 3000;         // a text with clear mode 0 clears itself
-  bool cfunOkAfterRestart = false;   // firmware that sends the reset's OK late
+  // Where the reset's OK stands: before the reboot, or at its end after its
+  // first "+WIND:" line, ahead of its lines, or behind them.
+  enum class ResetOk { Before, AfterWind, First, Last } cfunOk = ResetOk::Before;
   bool dropInputWhileRestarting = false;  // default: commands wait for the reboot
   bool cpinOk = false;               // this family ends "+CPIN: READY" without OK
+  bool menuTitle = true;             // AT+STGI=0 starts with the menu's title line
+  bool selectHeaderLong = false;     // "+STGI: <default>,0,0,<title>" as field traces show
   bool ussdAnswerBeforeOk = false;   // firmware that holds the OK until the answer
   std::string card;                  // card in the holder at power-up
 };

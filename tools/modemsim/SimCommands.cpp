@@ -86,12 +86,32 @@ SimModem::Outcome SimModem::CmdStore(const AtCommand&) {
   return {};
 }
 
+// ATI as this family answers it: 0 the manufacturer and model, 3 the
+// revision, 4 and 5 the settings in memory and in EEPROM, 6 and 7 the data
+// and voice features; any other number just OK.
 SimModem::Outcome SimModem::CmdInfo(const AtCommand& c) {
-  if (c.value <= 0) {
-    Info(profile_.manufacturer);
-    Info(profile_.model);
-  } else if (c.value == 3) {
-    Info(profile_.revision);
+  const auto settings = [this](int cmee) {
+    Info(std::string("Q:0 V:") + (verbose_ ? "1" : "0") + " S0:000 S2:043 S3:013 S4:010 S5:008");
+    Info("+CR:0 +CRC:0 +CMEE:" + std::to_string(cmee) + " +CBST:0,0,1");
+    Info("+SPEAKER:0 +ECHO:0,1 &C:1 &D:2 %C:0");
+    Info("+IPR:115200 +ICF:3,4 +IFC:2,2");
+  };
+  switch (c.value) {
+    case -1:
+    case 0:
+      Info(profile_.manufacturer);
+      Info(profile_.model);
+      break;
+    case 3: Info(profile_.revision); break;
+    case 4: settings(cmee_); break;
+    case 5: settings(0); break;
+    case 6:
+      Info("DATA RATES: AUTOBAUD,300,1200,1200/75,2400,4800,9600,14400");
+      Info("DATA MODES: T/NT,ASYNCHRONOUS");
+      Info("FAX CLASS 1,2");
+      break;
+    case 7: Info("SPEECH CODINGS: FR,EFR,HR"); break;
+    default: break;
   }
   return {};
 }
@@ -223,7 +243,7 @@ SimModem::Outcome SimModem::CmdCfun(const AtCommand& c) {
   if (*fun == 0) return {};  // radio off: the simulated network has no radio
   if (*reboot == 0) return {};  // "without rebooting"
   transcript_.Add(Direction::Event, "restart");
-  const bool okAfter = profile_.cfunOkAfterRestart;
+  const bool okAfter = profile_.cfunOk != ModemProfile::ResetOk::Before;
   followUps_.push_back([this, okAfter] { Boot(okAfter); });
   if (okAfter) return {Outcome::Kind::Deferred, ""};
   return {};

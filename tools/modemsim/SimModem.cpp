@@ -591,18 +591,38 @@ void SimModem::Boot(bool okAfter) {
 void SimModem::BootDone(bool okAfter) {
   booting_ = false;
   ++restarts_;
+  // What the host sent during the reboot waited in the modem's input and is
+  // read before the modem reports anything: its echo never stands behind
+  // lines that came after it.
+  std::string held;
+  held.swap(heldInput_);
+  if (!held.empty()) OnInput(held);
+  if (booting_ || !plugged_) return;  // it asked for another reboot
+  // Firmware that answers the reset late puts its OK at one of three places
+  // among the lines of the reboot.
+  using Place = ModemProfile::ResetOk;
+  const Place place = okAfter ? profile_.cfunOk : Place::Before;
   std::string burst;
-  const WindEvent presence = Card() ? kWindSimInserted : kWindSimRemoved;
-  if (windMask_ & presence.bit) burst += Framed("+WIND: " + std::to_string(presence.event));
-  if (okAfter) burst += Final("OK");
+  if (place == Place::First) burst += Final("OK");
+  burst += HolderLines(Card() != nullptr);
+  if (place == Place::AfterWind) burst += Final("OK");
   // Without a SIM init delay the modem reports the SIM ready, and the card
   // its menu, in the same breath as its presence.
   if (profile_.simInitMs == 0) burst += SimReadyLines(true) + MenuNowOrLater();
   else Later(profile_.simInitMs, Scope::Sim, [this] { SimReady(true); });
+  if (place == Place::Last) burst += Final("OK");
   if (!burst.empty()) Urc(burst);
-  std::string held;
-  held.swap(heldInput_);
-  if (!held.empty()) OnInput(held);
+}
+
+// The card holder's report, as the AT+WIND mask enables it: the rack
+// (closed with a card put in, open with it taken out), then the SIM's
+// presence.
+std::string SimModem::HolderLines(bool cardIn) const {
+  std::string lines;
+  for (const WindEvent& w : {cardIn ? kWindRackClosed : kWindRackOpen,
+                             cardIn ? kWindSimInserted : kWindSimRemoved})
+    if (windMask_ & w.bit) lines += Framed("+WIND: " + std::to_string(w.event));
+  return lines;
 }
 
 std::string SimModem::SimReadyLines(bool afterBoot) {
@@ -679,8 +699,7 @@ bool SimModem::InsertCard(const std::string& id, bool fresh, std::string& error)
   if (!plugged_ || booting_) return true;  // the boot reports it
   ResetToolkit();
   simReady_ = false;
-  std::string burst;
-  if (windMask_ & kWindSimInserted.bit) burst += Framed("+WIND: 1");
+  std::string burst = HolderLines(true);
   if (profile_.simInitMs == 0) burst += SimReadyLines(false) + MenuNowOrLater();
   else Later(profile_.simInitMs, Scope::Sim, [this] { SimReady(false); });
   if (!burst.empty()) Urc(burst);
@@ -698,8 +717,7 @@ bool SimModem::RemoveCard(std::string& error) {
   ResetToolkit();
   simReady_ = false;
   if (!plugged_ || booting_) return true;
-  std::string burst;
-  if (windMask_ & kWindSimRemoved.bit) burst += Framed("+WIND: 0");
+  std::string burst = HolderLines(false);
   if (inCall_) {
     // Without its SIM the network clears the call.
     inCall_ = false;

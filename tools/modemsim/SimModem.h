@@ -129,6 +129,7 @@ class SimModem {
   void Boot(bool okAfter);
   void BootDone(bool okAfter);
   void SimReady(bool afterBoot);
+  std::string HolderLines(bool cardIn) const;
   std::string SimReadyLines(bool afterBoot);
   std::string MenuNowOrLater();
   struct CardState {

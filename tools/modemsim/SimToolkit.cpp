@@ -48,11 +48,15 @@ std::string SimModem::StkItemLine(const StkItem& item, size_t count) const {
 void SimModem::StkFormatScreen(const StkNode& n) {
   switch (n.kind) {
     case StkKind::SetupMenu:
-      Info("+STGI: " + Quoted(n.text));
+      // The manual's worked example leaves the title line out.
+      if (profile_.menuTitle) Info("+STGI: " + Quoted(n.text));
       for (const StkItem& item : n.items) Info(StkItemLine(item, n.items.size()));
       break;
     case StkKind::SelectItem:
-      Info("+STGI: " + std::to_string(n.defaultItem) + "," + Quoted(n.text));
+      // The manual gives "<default>,<title>"; field traces show two more
+      // numbers before the title.
+      Info("+STGI: " + std::to_string(n.defaultItem) + (profile_.selectHeaderLong ? ",0,0," : ",") +
+           Quoted(n.text));
       for (const StkItem& item : n.items) Info(StkItemLine(item, n.items.size()));
       break;
     case StkKind::DisplayText:
