@@ -53,8 +53,8 @@ struct TSoakPlan {
 
 inline constexpr int kSoakLines = 4;
 inline constexpr int kSoakCardsPerLine = 6;
-// Longer than any deadline of a line (the 30 s answer limit of the bring-up
-// is the longest), so that the line must give up on its own.
+// Longer than the deadline of any command (30 s), so that the line must give
+// up on its own.
 inline constexpr int kSoakSilenceMs = 32000;
 
 TSoakPlan DrawSoakPlan(unsigned seed);
