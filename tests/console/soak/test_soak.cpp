@@ -43,7 +43,7 @@ constexpr long long kStallMarginMs = 10000;
 constexpr auto kDoneQuiet = 900ms;
 // Waiting on a reply with no timer running, this long: no deadline will end it.
 constexpr auto kUntimedQuiet = 3000ms;
-constexpr auto kCardLimit = 90s;  // one card's stay, at most
+constexpr auto kCardLimit = 120s;  // one card's stay, at most
 constexpr auto kRunLimit = 250s;   // the whole soak, at most
 constexpr auto kUnplugNoticeLimit = 8s;
 
