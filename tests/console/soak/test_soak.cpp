@@ -109,7 +109,7 @@ class TSoakLineRun {
   // The run is over: a card still in is counted as never finished.
   void Stop(TSoakTime now, TSoakJudge& judge, std::vector<TCardSession>& sessions) {
     if (state_ == TState::Running) {
-      judge.Add("card never finished", n_, session_.Name() + ": still under way when the soak ended");
+      judge.Add(NeverFinished(), n_, session_.Name() + ": still under way when the soak ended");
       End(TCardSession::TEnd::NeverFinished, now, sessions);
       state_ = TState::Done;
     }
@@ -158,10 +158,25 @@ class TSoakLineRun {
       }
     }
     if (in >= kCardLimit) {
-      judge.Add("card never finished", n_, session_.Name() + ": still under way after " +
+      judge.Add(NeverFinished(), n_, session_.Name() + ": still under way after " +
                                                std::to_string(std::chrono::duration_cast<std::chrono::seconds>(in).count()) + " s");
       TakeOut(TCardSession::TEnd::NeverFinished, now, sessions);
     }
+  }
+
+  // A card the line never finishes, classed by the tag of the line's last
+  // log entry for it: the step it got stuck in or keeps going round.
+  std::string NeverFinished() const {
+    std::string tag = "(nothing logged)";
+    for (auto e = watch.log.rbegin(); e != watch.log.rend() && e->at >= session_.begin; ++e) {
+      const std::size_t colon = e->text.find(':');
+      if (e->text.rfind('F', 0) == 0 && colon != std::string::npos) {
+        tag = e->text.substr(0, colon);
+        while (!tag.empty() && tag.back() == ' ') tag.pop_back();
+        break;
+      }
+    }
+    return "card never finished after " + tag;
   }
 
   // The soak takes the card out (the line then waits for the next one).
