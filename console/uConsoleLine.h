@@ -241,9 +241,10 @@ class TConsoleLine : public QObject {
   //   whatever the reply state and however the bytes were split.
   // - "ERROR" to "ATE0", "AT+CFUN=1" and "AT+CIMI" is retried after
   //   tBringUpRetry's pause; past maxgagal errors in a row the line gives up
-  //   and resets the modem once more. tBringUpGuard resets the modem when a
-  //   bring-up command gets no final result in time ("AT+CFUN=1" only up to
-  //   its "OK": the wait for the card is untimed).
+  //   and resets the modem once more. tBringUpGuard ends the wait of every
+  //   command (below); a bring-up command that gets no final result in time
+  //   resets the modem ("AT+CFUN=1" only up to its "OK": the wait for the
+  //   card is the one untimed wait of a line).
   // - "+WIND: 1" sends "AT+CIMI" while the line waits for its card after a
   //   reset (job 1); at a line idle after its chain (job 0, or job 1 with
   //   nothing outstanding) it starts a new card through the start timer,
@@ -347,7 +348,13 @@ class TConsoleLine : public QObject {
   //   that is not only digits, '+', '*' and '#' is refused with a log line
   //   and its step is passed over as if it had been given up.
   // - A redial or hang-up tick acts only while its call is under way (Job
-  //   ljDialling / ljInCall); otherwise it stops its timer.
+  //   ljDialling / ljInCall); otherwise it stops its timer. The call under
+  //   way is redialled whichever box (or manual command) started it. A
+  //   modem reset stops the redial and the SMS resend; they resume once the
+  //   reset is answered, so its "OK" is never read as theirs.
+  // - A step that runs out of answers (a refused SMS past the limit and one
+  //   reset, a balance refused or unanswered, a hang-up refused
+  //   HangupRetryLimit times) is shown red and the chain goes on.
   // - While the "Call gagal 10X. Coba Call Lagi?" question is open, chunks
   //   for the dial are only gathered; the answer counts only if the line is
   //   still dialling when it comes.

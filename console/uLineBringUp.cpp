@@ -100,6 +100,8 @@ void TConsoleLine::SendModemReset() {
   tSmsRetry_->SetEnabled(false);
   // A reset restores the modem's stored message format.
   smsTextMode_ = false;
+  // A walk of the card's menu that ends in a reset counts as a walk.
+  if (stkWalking_) walkProgressed_ = true;
   BringUp.resetOkSeen = false;
   BringUp.cardReportedInReset = false;
   BringUp.awaitingBootReport = true;

@@ -65,13 +65,11 @@ void TConsoleLine::HandleSmsFormatReply(const std::string& Chunk) {
   if (final == at::TFinal::None) return;
   AddFuncLog("F026-1: " + at::Readable(Data.RxBuffer));
   Data.RxBuffer.clear();
-  if (final == at::TFinal::Ok) {
-    smsTextMode_ = true;
-    ResendSms();
-    return;
-  }
-  AddFuncLog("F026-2: text mode refused");
-  CountSmsError();
+  // A modem that refuses the switch may be in text mode all the same: the
+  // header is tried, and its own refusals are counted.
+  if (final != at::TFinal::Ok) AddFuncLog("F026-2: text mode refused, header sent as it is");
+  smsTextMode_ = true;
+  ResendSms();
 }
 
 // The text of the SMS under way. Ctrl-Z would send it early and ESC would
@@ -163,6 +161,9 @@ void TConsoleLine::StartSms(LineJob job) {
 
 void TConsoleLine::GiveUpSms() {
   tSmsRetry_->SetEnabled(false);
+  // A modem still taking the text would swallow the next commands as part
+  // of it; ESC leaves the entry (and is ignored by a modem outside it).
+  if ((Reply() == rtSmsSent || Reply() == rtSmsPrompt) && comVorel->Open()) comVorel->SendString(std::string(1, kEsc));
   const bool first = Data.Job != ljSms2;
   SetStaticTextColor(first ? lSMS1 : lSMS2, clRed);
   Data.RxBuffer.clear();

@@ -340,6 +340,9 @@ void TConsoleLine::StkMenuBranch(bool selectionList) {
     lstDisplay->addItem(FromAnsi(item));
     AddFuncLog(item);
   }
+  // The card's main menu again after a walk that went further (or was cut
+  // short by a reset): one more walk of this card.
+  if (!selectionList && walkProgressed_ && !CountMenuWalk()) return;
   if (items.empty()) {  // a reply of line ends alone: nothing to match
     StkGiveUpScreen();
     return;
@@ -369,7 +372,6 @@ void TConsoleLine::StkMenuBranch(bool selectionList) {
     StkGiveUpScreen();
     return;
   }
-  if (!selectionList && walkProgressed_ && !CountMenuWalk()) return;
   // Refused only for an answer that is unsafe to send (a closed port queues
   // nothing and the screen is logged all the same).
   if (!QueueStkResponse(m.answerHead + answer) && comVorel->Open()) {

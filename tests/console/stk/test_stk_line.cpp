@@ -624,3 +624,25 @@ TEST(StkLine, ACardQuietInTheMiddleOfItsRegistrationEndsInAModemReset) {
   // Twice a command's deadline: the card may wait on the network meanwhile.
   EXPECT_TRUE(t.Logged("F015-4 : no answer to the card's next SIM Toolkit step in 600 ms; resetting the modem"));
 }
+
+// Walks that end in a modem reset (a card that stalls, refuses or never
+// matches) count as walks too: the card is not reset for ever.
+TEST(StkLine, WalksCutShortByAResetAreCountedToo) {
+  TStkLine t(2, "1");
+  const auto walk = [&] {
+    t.Line().Reply() = rtImsi;
+    t.Feed("\r\n510011234567890\r\n\r\nOK\r\n");
+    EXPECT_EQ(t.SentUntil("\r"), "AT+STGI=0\r");
+    t.Feed(kMenuReply);
+  };
+  for (int n = 1; n <= TConsoleLine::RegistrationWalkLimit; ++n) {
+    walk();
+    ASSERT_EQ(t.SentUntil("\r"), "AT+STGR=0,1,1\r") << n;
+    t.Line().SendModemReset();
+    t.Drain();
+  }
+  walk();
+  EXPECT_EQ(t.SentWithin(200), "");
+  EXPECT_TRUE(t.Logged("F016-28: menu walked 3 times without a confirmation"));
+  EXPECT_EQ(StaticTextColor(t.Line().lRegistrasi), clRed);
+}

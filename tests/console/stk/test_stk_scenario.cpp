@@ -186,3 +186,24 @@ TEST(StkScenario, ACardTakenOutWhileItsAnswerWaitsGetsNoAnswer) {
   EXPECT_EQ(s.Host().substr(sentBefore).find("AT+STGR"), std::string::npos) << s.Host();
   EXPECT_EQ(s.line->Reply(), rtIdle);
 }
+
+// A card that refuses the NIK ends its session and brings its menu back:
+// the line walks it a few times, then shows "Reg" failed and waits for the
+// next card instead of walking it for ever.
+TEST(StkScenario, ACardThatRefusesItsInputIsGivenUpAfterAFewWalks) {
+  TScenarioLine s(200, "50");
+  s.window->Card.Jawabandata[0] = "123";  // too short: the card refuses it
+  ASSERT_TRUE(WaitUntil([&] { return StaticTextColor(s.line->lRegistrasi) == clRed; }, 40000)) << s.Host();
+  EXPECT_FALSE(s.Modem().Status().cardRegistered);
+  std::size_t walks = 0;
+  const std::string host = s.Host();
+  for (std::size_t at = host.find("AT+STGR=0,1,1\r"); at != std::string::npos;
+       at = host.find("AT+STGR=0,1,1\r", at + 1))
+    ++walks;
+  EXPECT_EQ(walks, static_cast<std::size_t>(TConsoleLine::RegistrationWalkLimit)) << host;
+  EXPECT_EQ(s.line->Data.Job, ljIdle);
+  // Nothing more is sent for this card.
+  const std::size_t sentBefore = s.Modem().Transcript().HostSize();
+  Pump(1500);
+  EXPECT_EQ(s.Modem().Transcript().HostSize(), sentBefore) << s.Host().substr(sentBefore);
+}
