@@ -94,6 +94,10 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"AT+CUSD=1,\"*888#\",99999999999\r", kCme3},
         Hostile{"AT+CUSD=99999999999,\"*888#\"\r", kCme3},
         Hostile{"AT+CREG=99999999999\r", kCme3},
+        Hostile{"AT+CNMI=2,1,0,0,99999999999\r", kCme3},
+        Hostile{"AT+CSMP=17,167,0,99999999999\r", kCme3},
+        Hostile{"AT+IPR=99999999999\r", kCme3},
+        Hostile{"AT+CLIP=2\r", kCme3},
         // Empty arguments and odd separators.
         Hostile{"AT+CMEE=\r", kCme3},
         Hostile{"AT+CFUN=\r", kCme3},

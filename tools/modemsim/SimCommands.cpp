@@ -484,10 +484,40 @@ SimModem::Outcome SimModem::CmdCpms(const AtCommand& c) {
   return {};
 }
 
+namespace {
+
+// What each argument of the unmodelled settings may be, as their test forms
+// and 27.005 / 27.007 give them; the modem refuses anything else.
+const std::map<std::string, std::vector<std::pair<long, long>>>& SettingRanges() {
+  static const std::map<std::string, std::vector<std::pair<long, long>>> ranges = {
+      {"+CSMP", {{0, 255}, {0, 255}, {0, 255}, {0, 255}}},
+      {"+CNMI", {{0, 2}, {0, 3}, {0, 3}, {0, 2}, {0, 1}}},
+      {"+IPR", {{0, 115200}}},
+      {"+CLIP", {{0, 1}}},
+      {"+CRC", {{0, 1}}},
+      {"+CSMS", {{0, 1}}},
+  };
+  return ranges;
+}
+
+bool SettingInRange(const std::string& name, const std::string& args) {
+  const auto it = SettingRanges().find(name);
+  if (it == SettingRanges().end()) return true;
+  const std::vector<std::string> a = SplitArgs(args);
+  if (a.size() > it->second.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if ((i == 0 || !a[i].empty()) && !ParseIntIn(a[i], it->second[i].first, it->second[i].second))
+      return false;
+  return true;
+}
+
+}  // namespace
+
 // Commands a host may use that this simulation accepts without modelling.
 SimModem::Outcome SimModem::CmdSimple(const AtCommand& c) {
   const bool read = c.form == AtCommand::Form::Read;
   const bool test = c.form == AtCommand::Form::Test;
+  if (c.form == AtCommand::Form::Set && !SettingInRange(c.name, c.args)) return CmeError(3);
   if (c.name == "+CSMP") {
     if (read) Info("+CSMP: 1,167,0,0");
   } else if (c.name == "+CNMI") {
