@@ -86,7 +86,8 @@ std::string TLineWatch::Labels() const {
 }
 
 std::string TCardSession::Summary() const {
-  static const char* const kEnds[] = {"running", "done", "swapped", "unplugged", "never finished"};
+  static const char* const kEnds[] = {"running", "done", "swapped", "unplugged", "never finished",
+                                      "cut short by the run's limit"};
   return Name() + ": " + kEnds[static_cast<int>(how)] + ", Reg CALL CALL2 SMS1 SMS2 Pulsa " + labels;
 }
 

@@ -55,7 +55,7 @@ class TLineWatch {
 // One card's stay in a line, from its insertion (or the line's switch-on)
 // to the moment the soak took it out.
 struct TCardSession {
-  enum class TEnd { Running, Finished, Swapped, Unplugged, NeverFinished };
+  enum class TEnd { Running, Finished, Swapped, Unplugged, NeverFinished, CutShort };
   int line = 0;
   int index = 0;  // card number within the line's plan, from 1
   TSoakCard card;
