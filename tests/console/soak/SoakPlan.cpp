@@ -153,7 +153,7 @@ TSoakPlan DrawSoakPlan(unsigned seed) {
   plan.seed = seed;
   plan.lines.resize(kSoakLines);
   // The heavy events go to different lines: one unplug, one silent spell,
-  // one command never answered; the fourth line gets a second swap.
+  // one command never answered, one card swapped while the modem reboots.
   std::vector<int> order = {0, 1, 2, 3};
   std::shuffle(order.begin(), order.end(), r);
   // At least one modem keeps PDU mode stored; the others may too.
@@ -193,7 +193,7 @@ TSoakPlan DrawSoakPlan(unsigned seed) {
         heavy.silentForMs = kSoakSilenceMs;
         break;
       case 2: heavy.faults.push_back(Unanswered(r)); break;
-      default: heavy.swapAfterMs = Between(r, 800, 15000); break;
+      default: heavy.swapInReboot = true; break;
     }
   }
   return plan;
@@ -220,6 +220,7 @@ std::string TSoakPlan::Describe() const {
       const TSoakCard& card = l.cards[c];
       o << "  card " << c + 1 << " " << card.id << " (" << KindName(card.kind) << ")";
       if (card.swapAfterMs >= 0) o << ", swapped after " << card.swapAfterMs << " ms";
+      if (card.swapInReboot) o << ", swapped in the reboot after its registration";
       if (card.unplugAfterMs >= 0) o << ", unplugged after " << card.unplugAfterMs << " ms";
       if (card.silentAfterMs >= 0) o << ", silent after " << card.silentAfterMs << " ms for " << card.silentForMs << " ms";
       o << "\n";

@@ -31,6 +31,9 @@ struct TSoakCard {
   TSoakCardKind kind = TSoakCardKind::Fresh;
   std::vector<TSoakFault> faults;  // in effect from the card's insertion on
   int swapAfterMs = -1;     // >= 0: taken out that long after it went in
+  // Taken out, and the next card put in, while the modem reboots from the
+  // reset that follows the card's registration.
+  bool swapInReboot = false;
   int unplugAfterMs = -1;   // >= 0: the modem is unplugged that long after
   int silentAfterMs = -1;   // >= 0: the modem goes silent that long after ...
   int silentForMs = 0;      // ... for this long

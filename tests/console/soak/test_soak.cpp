@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -151,6 +152,12 @@ class TSoakLineRun {
       TakeOut(TCardSession::TEnd::Swapped, now, sessions);
       return;
     }
+    if (card.swapInReboot && ResetAfterRegistration()) {
+      // The next card goes in before the reboot is over (it takes 80 ms at
+      // least): the modem will report only that a card is there.
+      TakeOut(TCardSession::TEnd::Swapped, now, sessions, 0);
+      return;
+    }
     const auto quiet = now - lastActivity_;
     if (!AnyTimerRunning(line_)) {
       if (line_.Reply() == rtIdle && quiet >= kDoneQuiet) {
@@ -189,8 +196,20 @@ class TSoakLineRun {
     return "card never finished after " + tag;
   }
 
-  // The soak takes the card out (the line then waits for the next one).
-  void TakeOut(TCardSession::TEnd how, TSoakTime at, std::vector<TCardSession>& sessions) {
+  // The line has reset the modem since the card's "Reg" turned lime.
+  bool ResetAfterRegistration() const {
+    auto lime = std::find_if(watch.limes.begin(), watch.limes.end(), [&](const TLineWatch::TLimeEntry& e) {
+      return e.step == TSoakStep::Reg && e.at >= session_.begin;
+    });
+    if (lime == watch.limes.end()) return false;
+    return std::any_of(watch.log.begin(), watch.log.end(), [&](const TLineWatch::TLogEntry& e) {
+      return e.at >= lime->at && e.text.rfind("F002 : AT+CFUN=1", 0) == 0;
+    });
+  }
+
+  // The soak takes the card out (the line then waits for the next one);
+  // the next goes in after `insertAfterMs`, or a random moment later.
+  void TakeOut(TCardSession::TEnd how, TSoakTime at, std::vector<TCardSession>& sessions, int insertAfterMs = -1) {
     const TSoakTime now = TSoakClock::now();
     End(how, now, sessions);
     modem_.RemoveCard();
@@ -199,7 +218,8 @@ class TSoakLineRun {
       state_ = TState::Done;
       return;
     }
-    insertAt_ = now + std::chrono::milliseconds(std::uniform_int_distribution<int>(150, 1200)(random_));
+    insertAt_ = now + std::chrono::milliseconds(insertAfterMs >= 0 ? insertAfterMs
+                                                                   : std::uniform_int_distribution<int>(150, 1200)(random_));
     state_ = TState::Removed;
   }
 
