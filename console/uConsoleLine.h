@@ -246,7 +246,10 @@ class TConsoleLine : public QObject {
   //   resets the modem ("AT+CFUN=1" only up to its "OK": the wait for the
   //   card is the one untimed wait of a line).
   // - "+WIND: 1" sends "AT+CIMI" while the line waits for its card after a
-  //   reset (job 1); at a line idle after its chain (job 0, or job 1 with
+  //   reset (job 1), and starts the calls, SMS and balance check through the
+  //   start timer after the reset that follows a registration (job 2): both
+  //   wait for the reset's "OK" and for the reboot's report, in whichever
+  //   order the firmware sends them; at a line idle after its chain (job 0, or job 1 with
   //   nothing outstanding) it starts a new card through the start timer,
   //   except for the report a reset's reboot makes of the card the line
   //   already holds. Elsewhere it is only logged.

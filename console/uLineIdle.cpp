@@ -78,9 +78,10 @@ void TConsoleLine::ParseWind(int windValue) {
     const bool sameCardAfterReset = BringUp.awaitingBootReport && !BringUp.cardOut;
     BringUp.awaitingBootReport = false;
     BringUp.cardOut = false;
-    if (Data.Job == ljStart && Reply() == rtReset) {
-      if (BringUp.resetOkSeen) SendImsiQuery();
-      else BringUp.cardReportedInReset = true;
+    if ((Data.Job == ljStart || Data.Job == ljRegistered) && Reply() == rtReset) {
+      if (!BringUp.resetOkSeen) BringUp.cardReportedInReset = true;
+      else if (Data.Job == ljStart) SendImsiQuery();
+      else tOn->SetEnabled(true);
     } else if (LineIdleAfterChain() && !sameCardAfterReset) {
       StartNewCard();
     }
