@@ -171,6 +171,9 @@ class TConsoleLine : public QObject {
   bool SendStkResponse(const std::string& Args);
   bool SendStkInputData();
   void DropPendingStk(std::string_view why);
+  // The card announced its main menu ("+STIN: 0"): a paced request for it
+  // goes out now.
+  void StkMenuAnnounced();
   TTimer* tStkRetry = nullptr;  // one-shot pause of the error retries
 
  private:
@@ -183,6 +186,7 @@ class TConsoleLine : public QObject {
   bool CountMenuWalk();
   void StkErrorLadder();
   void ScheduleStkRetry(const std::string& code);
+  static bool AnnouncesMenu(const std::string& text);  // holds a complete "+STIN: 0" line
   void tStkRetryTimer();
   void ShowStkText(const std::string& text);
   bool StkCommandTextSafe(const std::string& text, const char* what);

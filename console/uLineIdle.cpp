@@ -54,9 +54,12 @@ void TConsoleLine::HandleIdle(const std::string& Chunk) {
     if (d >= '1' && d <= '9') {
       ParseStin(Data.RxBuffer);
     } else {
+      const bool menuCame = AnnouncesMenu(text);
       AddFuncLog(at::Readable(text) + " : " + (d ? std::string(1, d) : std::string()));
       Data.RxBuffer.clear();
       AddFuncLog("F028-3 :clr data");
+      if (menuCame) StkMenuAnnounced();
+      return;
     }
   } else if (Data.Job != ljStart && text.find("+CMTI:") != std::string::npos) {
     // The message is neither read nor deleted.

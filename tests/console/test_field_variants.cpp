@@ -143,6 +143,9 @@ const TVariant kVariants[] = {
     {"InputDroppedWhileRebooting", {{"restart_input", "drop"}}},
     {"SimReadyLate", {{"sim_init_ms", "1500"}}},
     {"MenuLate", {{"menu_ms", "1500"}}},
+    {"MenuVeryLate", {{"menu_ms", "6000"}}},
+    {"SimReadyVeryLate", {{"sim_init_ms", "4000"}}},
+    {"LongRebootDropped", {{"restart_ms", "2500"}, {"restart_input", "drop"}}},
     // Without the title line the main menu is known by its items only: the
     // operator's keyword names the item.
     {"MenuWithoutTitle", {{"menu_title", "0"}}, "", "", "katakuncimenu3=Registrasi\r\njawabanmenu3=1\r\n"},
