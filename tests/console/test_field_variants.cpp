@@ -33,7 +33,7 @@ namespace {
 // leaves it, quick steps, a reboot long enough for a command to land in it.
 const std::map<std::string, std::string> kModemDefaults = {
     {"wind", "1"},         {"stsf", "1"},          {"echo", "1"},   {"csq", "21,0"},
-    {"restart_ms", "300"}, {"sim_init_ms", "50"},  {"menu_ms", "50"}, {"step_ms", "60"},
+    {"restart_ms", "200"}, {"sim_init_ms", "50"},  {"menu_ms", "50"}, {"step_ms", "60"},
     {"card", "A"},
 };
 
@@ -143,9 +143,9 @@ const TVariant kVariants[] = {
     {"InputDroppedWhileRebooting", {{"restart_input", "drop"}}},
     {"SimReadyLate", {{"sim_init_ms", "1500"}}},
     {"MenuLate", {{"menu_ms", "1500"}}},
-    {"MenuVeryLate", {{"menu_ms", "6000"}}},
-    {"SimReadyVeryLate", {{"sim_init_ms", "4000"}}},
-    {"LongRebootDropped", {{"restart_ms", "2500"}, {"restart_input", "drop"}}},
+    // Later than the paced requests for the menu go on asking for it.
+    {"MenuVeryLate", {{"menu_ms", "4500"}}},
+    {"SimReadyVeryLate", {{"sim_init_ms", "4500"}}},
     // Without the title line the main menu is known by its items only: the
     // operator's keyword names the item.
     {"MenuWithoutTitle", {{"menu_title", "0"}}, "", "", "katakuncimenu3=Registrasi\r\njawabanmenu3=1\r\n"},
@@ -163,10 +163,17 @@ const TVariant kVariants[] = {
     // Combinations the field shows together.
     {"ResetOkLastAndInputDropped", {{"cfun_ok", "last"}, {"restart_input", "drop"}}},
     {"MenuLateAndResetOkAfter", {{"menu_ms", "1500"}, {"cfun_ok", "after"}}},
-    {"ResetOkLastAndRebootLinesApart", {{"cfun_ok", "last"}}, kSplitReboot},
     {"ResetOkAfterAndRebootLinesApart", {{"cfun_ok", "after"}}, kSplitReboot},
     {"ResetOkLastWithEverythingInOneWrite", {{"cfun_ok", "last"}, {"sim_init_ms", "0"}, {"menu_ms", "0"}}},
     {"EveryReportOnResetOkLastAndLinesApart", {{"wind", "32767"}, {"cfun_ok", "last"}}, kSplitReboot},
+    {"ResetOkFirstAndInputDropped", {{"cfun_ok", "first"}, {"restart_input", "drop"}}},
+    {"RebootLinesApartAndInputDropped", {{"restart_input", "drop"}}, kSplitReboot},
+    {"UssdAnswerBeforeOkAndCut", {{"ussd_ok", "last"}},
+     "[fault cut-cusd]\ncommand = AT+CUSD\napplies = urc\nsplit = at 9\npause_ms = 100\n"},
+    {"NoSmsAutoResponseAndNoticesCut", {{"stsf_autoresponse", "0"}},
+     "[fault cut-stin]\ncommand = AT+STGR\napplies = urc\nsplit = lines\npause_ms = 30\n"},
+    {"MenuWithoutTitleAndLongSelectHeader", {{"menu_title", "0"}, {"select_header", "long"}}, "", "",
+     "katakuncimenu3=Registrasi\r\njawabanmenu3=1\r\n"},
     {"PduModeAndInputDropped", {{"cmgf", "0"}, {"restart_input", "drop"}}},
 };
 
@@ -228,8 +235,8 @@ class TVariantLine {
     // 2 s tick against a 1 to 3 s reboot), the switch-off delay and the
     // call length short.
     line->tOn->SetInterval(100);
-    line->tMatikan->SetInterval(300);
-    line->tHangup->SetInterval(300);
+    line->tMatikan->SetInterval(200);
+    line->tHangup->SetInterval(200);
     line->tBringUpGuard->SetInterval(kGuardMs);
     line->ckOn->setChecked(true);
   }
