@@ -253,8 +253,8 @@ class TConsoleLine : public QObject {
   //   reset (job 1), and starts the calls, SMS and balance check through the
   //   start timer after the reset that follows a registration (job 2): both
   //   wait for the reset's "OK" and for the reboot's report, in whichever
-  //   order the firmware sends them; at a line idle after its chain (job 0, or job 1 with
-  //   nothing outstanding) it starts a new card through the start timer,
+  //   order the firmware sends them. At a line idle after its chain (job 0,
+  //   or job 1 with nothing outstanding) it starts a new card through the start timer,
   //   except for the report a reset's reboot makes of the card the line
   //   already holds. Elsewhere it is only logged.
   // - Removing the card and switching the line off stop the old card's

@@ -524,8 +524,9 @@ bool TConsoleLine::AnnouncesMenu(const std::string& text) {
 // for it at once: the ladder's later rungs would ask for other screens
 // until it resets the modem, and the next reboot's card is just as slow.
 void TConsoleLine::StkMenuAnnounced() {
-  if (!tStkRetry->Enabled() || Reply() != rtIdle || Data.Job != ljStart || !Data.StkArmed || tOn->Enabled()) return;
-  if (Data.Job != stkRetryJob_) return;
+  if (!tStkRetry->Enabled() || Reply() != rtIdle || Data.Job != ljStart || Data.Job != stkRetryJob_ ||
+      !Data.StkArmed || tOn->Enabled())
+    return;
   tStkRetry->SetEnabled(false);
   AddFuncLog("F016-29: the card's menu has come, Get Info 0 now");
   SendStkGetInfo("0");
