@@ -182,7 +182,10 @@ void TConsoleLine::HandleResetReply(const std::string& Chunk) {
         if (BringUp.cardReportedInReset) SendImsiQuery();
         break;
       case ljRegistered:
-        tOn->SetEnabled(true);
+        // The calls, SMS and balance check wait for the reboot's card report
+        // too: a command sent while the modem still reboots is lost on
+        // firmware that goes deaf meanwhile.
+        if (BringUp.cardReportedInReset) tOn->SetEnabled(true);
         break;
       default:
         // A reset after failed calls or SMS: the line waits idle, where it
