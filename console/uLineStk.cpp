@@ -528,7 +528,7 @@ void TConsoleLine::StkMenuAnnounced() {
       !Data.StkArmed || tOn->Enabled())
     return;
   tStkRetry->SetEnabled(false);
-  AddFuncLog("F016-29: the card's menu has come, Get Info 0 now");
+  AddFuncLog("F016-31: the card's menu has come, Get Info 0 now");
   SendStkGetInfo("0");
 }
 

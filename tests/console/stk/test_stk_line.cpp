@@ -240,11 +240,11 @@ TEST(StkLine, TheCardsMenuAnnouncementBringsAPacedRequestForward) {
     t.Data().StkErrorCount = c.countBefore;
     for (const std::string& chunk : c.chunks) t.Feed(chunk);
     if (!c.asksNow) {
-      EXPECT_FALSE(t.Logged("F016-29")) << c.name;
+      EXPECT_FALSE(t.Logged("F016-31")) << c.name;
       continue;
     }
     EXPECT_EQ(t.SentWithin(200), "AT+STGI=0\r") << c.name;  // well inside the pause
-    EXPECT_TRUE(t.Logged("F016-29: the card's menu has come, Get Info 0 now")) << c.name;
+    EXPECT_TRUE(t.Logged("F016-31: the card's menu has come, Get Info 0 now")) << c.name;
     EXPECT_FALSE(t.Line().tStkRetry->Enabled()) << c.name;
     EXPECT_EQ(t.Line().Reply(), rtStkGetInfo) << c.name;
   }
