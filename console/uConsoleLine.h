@@ -339,6 +339,10 @@ class TConsoleLine : public QObject {
   // refusals a call may take.
   static constexpr int SmsResetsPerStep = 1;
   static constexpr int HangupRetryLimit = 3;
+  // How long the "Call gagal 10X" question waits for the operator before it
+  // takes its No: unattended lines must not stand still behind it.
+  static constexpr int CallQuestionDeadlineDefaultMs = 60000;
+  int CallQuestionDeadlineMs = CallQuestionDeadlineDefaultMs;
   // =========================================================================
 
   // --- Calls, SMS and balance check (uLineCalls.cpp, uLineSms.cpp,
@@ -357,7 +361,8 @@ class TConsoleLine : public QObject {
   //   HangupRetryLimit times) is shown red and the chain goes on.
   // - While the "Call gagal 10X. Coba Call Lagi?" question is open, chunks
   //   for the dial are only gathered; the answer counts only if the line is
-  //   still dialling when it comes.
+  //   still dialling when it comes. Unanswered for CallQuestionDeadlineMs it
+  //   closes and takes the No; a No shows the call red and the chain goes on.
   // Starts a call as the chain does: both failure counts 0, FirstCall :=
   // firstCall, tDial on, then the dial of no2dial (first) or no2dial2.
   void StartCall(bool firstCall);
@@ -383,6 +388,7 @@ class TConsoleLine : public QObject {
   // --- Calls, SMS and balance check: private state and helpers.
   enum class TQuestionFrom { DialError, RedialTick };
   void AskCallRetry(TQuestionFrom from);
+  void CallRetryAnswered(TQuestionFrom from, TModalResult answer, bool answered);
   void GiveUpCall();
   void CountSmsError();
   void ResendSms();

@@ -235,18 +235,27 @@ void TConsoleLine::RedialAfterSilence() {
 // The operator's question
 
 void TConsoleLine::AskCallRetry(TQuestionFrom from) {
-  // The question is modal: notices and ticks go on meanwhile. The line stays
-  // as it is now; its dial replies are only gathered and its redial waits.
+  // The line stays as it is now while the question is open; its dial
+  // replies are only gathered and its redial waits. The box does not hold
+  // the event loop: the other lines (and their own questions) go on, and
+  // with nobody at the console the question takes its No after a while.
   callQuestionOpen_ = true;
-  const TModalResult answer = [&] {
-    try {
-      return MessageDlg(&Form, TMsgDlgType::Confirmation, kRetryQuestion, true);
-    } catch (...) {
-      callQuestionOpen_ = false;
-      throw;
-    }
-  }();
+  try {
+    AskWithin(&Form, TMsgDlgType::Confirmation, kRetryQuestion, CallQuestionDeadlineMs, TModalResult::No, this,
+              [this, from](TModalResult answer, bool answered) {
+                RunGuarded([&] { CallRetryAnswered(from, answer, answered); });
+              });
+  } catch (...) {
+    callQuestionOpen_ = false;
+    throw;
+  }
+}
+
+void TConsoleLine::CallRetryAnswered(TQuestionFrom from, TModalResult answer, bool answered) {
   callQuestionOpen_ = false;
+  if (!answered)
+    AddFuncLog("F022-7 : call question unanswered in " + std::to_string(CallQuestionDeadlineMs / 1000) +
+               " s; taken as No");
   if (Data.Job != ljDialling) {
     // Switched off, card taken out or another command given meanwhile.
     AddFuncLog("F022-5 : line no longer dialling; answer to the call question ignored");
@@ -258,8 +267,11 @@ void TConsoleLine::AskCallRetry(TQuestionFrom from) {
     if (from == TQuestionFrom::RedialTick) SendModemReset();
     tDial->SetEnabled(true);
     Data.DialErrorCount = 0;
+    Data.NoCarrierCount = 0;
     return;
   }
+  AddFuncLog(std::string("F022-8 : ") + (Data.FirstCall ? "1st" : "2nd") + " call failed");
+  SetStaticTextColor(Data.FirstCall ? lCall : lCall2, clRed);
   GiveUpCall();
 }
 
