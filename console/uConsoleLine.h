@@ -363,8 +363,9 @@ class TConsoleLine : public QObject {
   //   for the dial are only gathered; the answer counts only if the line is
   //   still dialling when it comes. Unanswered for CallQuestionDeadlineMs it
   //   closes and takes the No; a No shows the call red and the chain goes on.
-  // Starts a call as the chain does: both failure counts 0, FirstCall :=
-  // firstCall, tDial on, then the dial of no2dial (first) or no2dial2.
+  // Starts a call as the chain does: both failure counts 0 (kept when it is
+  // the same call again behind a reset its own failures caused), FirstCall
+  // := firstCall, tDial on, then the dial of no2dial (first) or no2dial2.
   void StartCall(bool firstCall);
   void SendHangup();
   // Stops the redial and hang-up timers (a card taken out ends its calls).
@@ -388,6 +389,7 @@ class TConsoleLine : public QObject {
   // --- Calls, SMS and balance check: private state and helpers.
   enum class TQuestionFrom { DialError, RedialTick };
   void AskCallRetry(TQuestionFrom from);
+  void Redial();  // one more try of the call under way, or the question past the bound
   void CallRetryAnswered(TQuestionFrom from, TModalResult answer, bool answered);
   void GiveUpCall();
   void CountSmsError();
@@ -397,6 +399,9 @@ class TConsoleLine : public QObject {
   bool NumberUsable(const std::string& number, const char* tag);
   std::string SmsText();
   bool callQuestionOpen_ = false;
+  // The modem was reset for the failures of the call under way; a start of
+  // the same call behind it keeps its counts.
+  bool callResetByFailures_ = false;
   std::int32_t ussdShortCount_ = 0;
   std::string answerText_;     // what came since the guarded command went out
   int guardPeriodsLeft_ = 0;   // guard intervals left before the wait is given up

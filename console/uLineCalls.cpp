@@ -41,10 +41,22 @@ bool TConsoleLine::NumberUsable(const std::string& number, const char* tag) {
 // Senders
 
 void TConsoleLine::StartCall(bool firstCall) {
-  Data.DialErrorCount = 0;
-  Data.NoCarrierCount = 0;
+  // The chain may start the call again once the reset its own failures
+  // caused is over; counted afresh each time, a number that never answers
+  // would be dialled and the modem reset for ever. Behind such a reset the
+  // start is one more redial of the same call.
+  const bool sameCallAfterItsReset = callResetByFailures_ && Data.FirstCall == firstCall;
+  callResetByFailures_ = false;
   Data.FirstCall = firstCall;
   tDial->SetEnabled(true);
+  if (sameCallAfterItsReset) {
+    AddFuncLog("F022-9 : call started again after its own reset; " + std::to_string(Data.DialErrorCount) +
+               " redial(s) so far");
+    Redial();
+    return;
+  }
+  Data.DialErrorCount = 0;
+  Data.NoCarrierCount = 0;
   SendDial(firstCall ? Form.Card.no2dial : Form.Card.no2dial2);
 }
 
@@ -78,12 +90,15 @@ void TConsoleLine::SendHangup() {
 void TConsoleLine::StopCallTimers() {
   tDial->SetEnabled(false);
   tHangup->SetEnabled(false);
+  // The next card's calls count from nothing.
+  callResetByFailures_ = false;
 }
 
 // The call is given up: the chain goes on with the SMS and balance steps and,
 // with none ticked, ends as a chain that did not run to its end.
 void TConsoleLine::GiveUpCall() {
   tDial->SetEnabled(false);
+  callResetByFailures_ = false;
   StartNextStep(TNextStep::Sms1, ljStart);
 }
 
@@ -113,6 +128,10 @@ void TConsoleLine::tDialTimer() {
   // otherwise wait on its failed dial until the operator acts.
   tWatchDog->SetEnabled(false);
   Data.WatchdogTicks = 0;
+  Redial();
+}
+
+void TConsoleLine::Redial() {
   ++Data.DialErrorCount;
   if (Data.DialErrorCount <= kRedialTicksBeforeQuestion) {
     SendDial(Data.FirstCall ? Form.Card.no2dial : Form.Card.no2dial2);
@@ -142,6 +161,7 @@ void TConsoleLine::HandleDialReply(const std::string& Chunk) {
     Reply() = rtIdle;
     AddFuncLog(std::string("F022-1 dial ") + which + " ok : " + number);
     tDial->SetEnabled(false);
+    callResetByFailures_ = false;
     hangupErrors_ = 0;
     tHangup->SetEnabled(true);
     return;
@@ -170,6 +190,7 @@ void TConsoleLine::HandleDialReply(const std::string& Chunk) {
     if (reset) {
       Data.NoCarrierCount = 0;
       SendModemReset();
+      callResetByFailures_ = true;
     }
     AddFuncLog(Data.FirstCall ? "F022-3 1st call " + failure + " : " + number
                               : "F022-4 2nd call " + failure + " : " + number);

@@ -393,3 +393,39 @@ TEST(Calls, TwoLinesAskingAtOnceDoNotHoldEachOther) {
   other.ckOn->setChecked(false);
   b.window.reset();
 }
+
+// The chain may start the same call again once the reset its failures
+// caused is over (the card reporting itself registered again): the counts
+// go on through that, so the operator is still asked after bounded tries.
+TEST_P(NeverThrough, IsAskedAboutAlsoWhenTheChainRestartsTheCallAfterItsReset) {
+  const TNeverThroughCase c = GetParam();
+  TCallsBench b("", std::string("[call 0811]\nresult = ") + c.result + "\ndelay_ms = 10\n");
+  b.window->Card.maxgagal = c.maxgagal;
+  b.line->tDial->SetInterval(100);
+  b.Tick(true, false, true, false, false);
+  b.dialogs.answers.push_back(TModalResult::No);
+  b.SwitchOn();
+  b.line->StartCall(true);
+  // As the chain does once a reset is over: the call is started again.
+  std::size_t resetsSeen = 0;
+  const auto resetsAnswered = [&] {
+    const std::string log = b.Log();
+    std::size_t n = 0;
+    for (std::size_t at = log.find("Reset OK"); at != std::string::npos; at = log.find("Reset OK", at + 1)) ++n;
+    return n;
+  };
+  WaitUntil(
+      [&] {
+        const std::size_t answered = resetsAnswered();
+        if (answered > resetsSeen && b.line->Data.Job == ljDialling && !b.line->CallQuestionOpen()) {
+          resetsSeen = answered;
+          b.line->StartCall(true);
+        }
+        return !b.dialogs.asked.empty() || resetsSeen > 40;
+      },
+      30000);
+  ASSERT_FALSE(b.dialogs.asked.empty()) << "resets " << resetsSeen << ", dials " << b.Count("ATD0811;\r");
+  EXPECT_LE(b.Count("ATD0811;\r"), 11u) << b.Log();
+  ASSERT_TRUE(b.WaitHost("AT+CMGS=\"0821\"\r")) << b.Log();
+  EXPECT_EQ(Colour(b.line->lCall), clRed);
+}
