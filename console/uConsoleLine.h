@@ -399,9 +399,11 @@ class TConsoleLine : public QObject {
   bool NumberUsable(const std::string& number, const char* tag);
   std::string SmsText();
   bool callQuestionOpen_ = false;
-  // The modem was reset for the failures of the call under way; a start of
-  // the same call behind it keeps its counts.
-  bool callResetByFailures_ = false;
+  // The call whose failures reset the modem, and its redials then; a start
+  // of that call behind the reset goes on counting from there.
+  enum class TCallId { None, First, Second };
+  TCallId callResetFor_ = TCallId::None;
+  std::int32_t resetDialErrors_ = 0;
   std::int32_t ussdShortCount_ = 0;
   std::string answerText_;     // what came since the guarded command went out
   int guardPeriodsLeft_ = 0;   // guard intervals left before the wait is given up

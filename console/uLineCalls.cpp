@@ -43,13 +43,16 @@ bool TConsoleLine::NumberUsable(const std::string& number, const char* tag) {
 void TConsoleLine::StartCall(bool firstCall) {
   // The chain may start the call again once the reset its own failures
   // caused is over; counted afresh each time, a number that never answers
-  // would be dialled and the modem reset for ever. Behind such a reset the
-  // start is one more redial of the same call.
-  const bool sameCallAfterItsReset = callResetByFailures_ && Data.FirstCall == firstCall;
-  callResetByFailures_ = false;
+  // would be dialled and the modem reset for ever (the first call that goes
+  // through in between does not end the count of the second). Behind such a
+  // reset the start is one more redial of the same call.
+  const TCallId call = firstCall ? TCallId::First : TCallId::Second;
   Data.FirstCall = firstCall;
   tDial->SetEnabled(true);
-  if (sameCallAfterItsReset) {
+  if (callResetFor_ == call) {
+    callResetFor_ = TCallId::None;
+    Data.DialErrorCount = resetDialErrors_;
+    Data.NoCarrierCount = 0;
     AddFuncLog("F022-9 : call started again after its own reset; " + std::to_string(Data.DialErrorCount) +
                " redial(s) so far");
     Redial();
@@ -91,14 +94,14 @@ void TConsoleLine::StopCallTimers() {
   tDial->SetEnabled(false);
   tHangup->SetEnabled(false);
   // The next card's calls count from nothing.
-  callResetByFailures_ = false;
+  callResetFor_ = TCallId::None;
 }
 
 // The call is given up: the chain goes on with the SMS and balance steps and,
 // with none ticked, ends as a chain that did not run to its end.
 void TConsoleLine::GiveUpCall() {
   tDial->SetEnabled(false);
-  callResetByFailures_ = false;
+  callResetFor_ = TCallId::None;
   StartNextStep(TNextStep::Sms1, ljStart);
 }
 
@@ -161,7 +164,7 @@ void TConsoleLine::HandleDialReply(const std::string& Chunk) {
     Reply() = rtIdle;
     AddFuncLog(std::string("F022-1 dial ") + which + " ok : " + number);
     tDial->SetEnabled(false);
-    callResetByFailures_ = false;
+    if (callResetFor_ == (Data.FirstCall ? TCallId::First : TCallId::Second)) callResetFor_ = TCallId::None;
     hangupErrors_ = 0;
     tHangup->SetEnabled(true);
     return;
@@ -190,7 +193,8 @@ void TConsoleLine::HandleDialReply(const std::string& Chunk) {
     if (reset) {
       Data.NoCarrierCount = 0;
       SendModemReset();
-      callResetByFailures_ = true;
+      callResetFor_ = Data.FirstCall ? TCallId::First : TCallId::Second;
+      resetDialErrors_ = Data.DialErrorCount;
     }
     AddFuncLog(Data.FirstCall ? "F022-3 1st call " + failure + " : " + number
                               : "F022-4 2nd call " + failure + " : " + number);
@@ -289,6 +293,7 @@ void TConsoleLine::CallRetryAnswered(TQuestionFrom from, TModalResult answer, bo
     tDial->SetEnabled(true);
     Data.DialErrorCount = 0;
     Data.NoCarrierCount = 0;
+    callResetFor_ = TCallId::None;
     return;
   }
   AddFuncLog(std::string("F022-8 : ") + (Data.FirstCall ? "1st" : "2nd") + " call failed");

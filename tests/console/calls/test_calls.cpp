@@ -394,6 +394,31 @@ TEST(Calls, TwoLinesAskingAtOnceDoNotHoldEachOther) {
   b.window.reset();
 }
 
+namespace {
+
+// Plays the chain that starts the calls again once a reset is over (the card
+// confirmed registered again): each answered reset while the line dials
+// starts the first call, until the retry question comes or `maxResets`.
+std::size_t RestartTheCallBehindEachReset(TCallsBench& b, std::size_t maxResets, int ms) {
+  std::size_t seen = 0;
+  WaitUntil(
+      [&] {
+        const std::string log = b.Log();
+        std::size_t answered = 0;
+        for (std::size_t at = log.find("Reset OK"); at != std::string::npos; at = log.find("Reset OK", at + 1))
+          ++answered;
+        if (answered > seen && b.line->Data.Job == ljDialling && !b.line->CallQuestionOpen()) {
+          seen = answered;
+          b.line->StartCall(true);
+        }
+        return !b.dialogs.asked.empty() || seen > maxResets;
+      },
+      ms);
+  return seen;
+}
+
+}  // namespace
+
 // The chain may start the same call again once the reset its failures
 // caused is over (the card reporting itself registered again): the counts
 // go on through that, so the operator is still asked after bounded tries.
@@ -406,26 +431,28 @@ TEST_P(NeverThrough, IsAskedAboutAlsoWhenTheChainRestartsTheCallAfterItsReset) {
   b.dialogs.answers.push_back(TModalResult::No);
   b.SwitchOn();
   b.line->StartCall(true);
-  // As the chain does once a reset is over: the call is started again.
-  std::size_t resetsSeen = 0;
-  const auto resetsAnswered = [&] {
-    const std::string log = b.Log();
-    std::size_t n = 0;
-    for (std::size_t at = log.find("Reset OK"); at != std::string::npos; at = log.find("Reset OK", at + 1)) ++n;
-    return n;
-  };
-  WaitUntil(
-      [&] {
-        const std::size_t answered = resetsAnswered();
-        if (answered > resetsSeen && b.line->Data.Job == ljDialling && !b.line->CallQuestionOpen()) {
-          resetsSeen = answered;
-          b.line->StartCall(true);
-        }
-        return !b.dialogs.asked.empty() || resetsSeen > 40;
-      },
-      30000);
+  const std::size_t resetsSeen = RestartTheCallBehindEachReset(b, 40, 30000);
   ASSERT_FALSE(b.dialogs.asked.empty()) << "resets " << resetsSeen << ", dials " << b.Count("ATD0811;\r");
   EXPECT_LE(b.Count("ATD0811;\r"), 11u) << b.Log();
   ASSERT_TRUE(b.WaitHost("AT+CMGS=\"0821\"\r")) << b.Log();
   EXPECT_EQ(Colour(b.line->lCall), clRed);
+}
+
+// The second call's failures reset the modem and the chain starts again
+// from the first call, which goes through: the second call's count still
+// goes on, so its question comes too.
+TEST(Calls, ASecondCallNeverPutThroughIsAskedAboutThoughTheFirstGoesThroughBetweenItsResets) {
+  TCallsBench b("", "[call 0812]\nresult = BUSY\ndelay_ms = 10\n");
+  b.window->Card.maxgagal = 1;
+  b.line->tDial->SetInterval(100);
+  b.Tick(true, true, true, false, false);
+  b.dialogs.answers.push_back(TModalResult::No);
+  b.SwitchOn();
+  b.line->StartCall(true);
+  const std::size_t resetsSeen = RestartTheCallBehindEachReset(b, 30, 40000);
+  ASSERT_FALSE(b.dialogs.asked.empty()) << "resets " << resetsSeen << ", dials " << b.Count("ATD0812;\r");
+  EXPECT_LE(b.Count("ATD0812;\r"), 11u) << b.Log();
+  ASSERT_TRUE(b.WaitHost("AT+CMGS=\"0821\"\r")) << b.Log();
+  EXPECT_EQ(Colour(b.line->lCall), clLime);
+  EXPECT_EQ(Colour(b.line->lCall2), clRed);
 }
