@@ -346,6 +346,10 @@ class TConsoleLine : public QObject {
   // refusals a call may take.
   static constexpr int SmsResetsPerStep = 1;
   static constexpr int HangupRetryLimit = 3;
+  // How long the "Call gagal 10X" question waits for the operator before it
+  // takes its No: unattended lines must not stand still behind it.
+  static constexpr int CallQuestionDeadlineDefaultMs = 60000;
+  int CallQuestionDeadlineMs = CallQuestionDeadlineDefaultMs;
   // =========================================================================
 
   // --- Calls, SMS and balance check (uLineCalls.cpp, uLineSms.cpp,
@@ -364,9 +368,11 @@ class TConsoleLine : public QObject {
   //   HangupRetryLimit times) is shown red and the chain goes on.
   // - While the "Call gagal 10X. Coba Call Lagi?" question is open, chunks
   //   for the dial are only gathered; the answer counts only if the line is
-  //   still dialling when it comes.
-  // Starts a call as the chain does: both failure counts 0, FirstCall :=
-  // firstCall, tDial on, then the dial of no2dial (first) or no2dial2.
+  //   still dialling when it comes. Unanswered for CallQuestionDeadlineMs it
+  //   closes and takes the No; a No shows the call red and the chain goes on.
+  // Starts a call as the chain does: both failure counts 0 (kept when it is
+  // the same call again behind a reset its own failures caused), FirstCall
+  // := firstCall, tDial on, then the dial of no2dial (first) or no2dial2.
   void StartCall(bool firstCall);
   void SendHangup();
   // Stops the redial and hang-up timers (a card taken out ends its calls).
@@ -390,6 +396,8 @@ class TConsoleLine : public QObject {
   // --- Calls, SMS and balance check: private state and helpers.
   enum class TQuestionFrom { DialError, RedialTick };
   void AskCallRetry(TQuestionFrom from);
+  void Redial();  // one more try of the call under way, or the question past the bound
+  void CallRetryAnswered(TQuestionFrom from, TModalResult answer, bool answered);
   void GiveUpCall();
   void CountSmsError();
   void ResendSms();
@@ -398,6 +406,11 @@ class TConsoleLine : public QObject {
   bool NumberUsable(const std::string& number, const char* tag);
   std::string SmsText();
   bool callQuestionOpen_ = false;
+  // The call whose failures reset the modem, and its redials then; a start
+  // of that call behind the reset goes on counting from there.
+  enum class TCallId { None, First, Second };
+  TCallId callResetFor_ = TCallId::None;
+  std::int32_t resetDialErrors_ = 0;
   std::int32_t ussdShortCount_ = 0;
   std::string answerText_;     // what came since the guarded command went out
   int guardPeriodsLeft_ = 0;   // guard intervals left before the wait is given up

@@ -41,10 +41,25 @@ bool TConsoleLine::NumberUsable(const std::string& number, const char* tag) {
 // Senders
 
 void TConsoleLine::StartCall(bool firstCall) {
-  Data.DialErrorCount = 0;
-  Data.NoCarrierCount = 0;
+  // The chain may start the call again once the reset its own failures
+  // caused is over; counted afresh each time, a number that never answers
+  // would be dialled and the modem reset for ever (the first call that goes
+  // through in between does not end the count of the second). Behind such a
+  // reset the start is one more redial of the same call.
+  const TCallId call = firstCall ? TCallId::First : TCallId::Second;
   Data.FirstCall = firstCall;
   tDial->SetEnabled(true);
+  if (callResetFor_ == call) {
+    callResetFor_ = TCallId::None;
+    Data.DialErrorCount = resetDialErrors_;
+    Data.NoCarrierCount = 0;
+    AddFuncLog("F022-9 : call started again after its own reset; " + std::to_string(Data.DialErrorCount) +
+               " redial(s) so far");
+    Redial();
+    return;
+  }
+  Data.DialErrorCount = 0;
+  Data.NoCarrierCount = 0;
   SendDial(firstCall ? Form.Card.no2dial : Form.Card.no2dial2);
 }
 
@@ -78,12 +93,15 @@ void TConsoleLine::SendHangup() {
 void TConsoleLine::StopCallTimers() {
   tDial->SetEnabled(false);
   tHangup->SetEnabled(false);
+  // The next card's calls count from nothing.
+  callResetFor_ = TCallId::None;
 }
 
 // The call is given up: the chain goes on with the SMS and balance steps and,
 // with none ticked, ends as a chain that did not run to its end.
 void TConsoleLine::GiveUpCall() {
   tDial->SetEnabled(false);
+  callResetFor_ = TCallId::None;
   StartNextStep(TNextStep::Sms1, ljStart);
 }
 
@@ -113,6 +131,10 @@ void TConsoleLine::tDialTimer() {
   // otherwise wait on its failed dial until the operator acts.
   tWatchDog->SetEnabled(false);
   Data.WatchdogTicks = 0;
+  Redial();
+}
+
+void TConsoleLine::Redial() {
   ++Data.DialErrorCount;
   if (Data.DialErrorCount <= kRedialTicksBeforeQuestion) {
     SendDial(Data.FirstCall ? Form.Card.no2dial : Form.Card.no2dial2);
@@ -142,6 +164,7 @@ void TConsoleLine::HandleDialReply(const std::string& Chunk) {
     Reply() = rtIdle;
     AddFuncLog(std::string("F022-1 dial ") + which + " ok : " + number);
     tDial->SetEnabled(false);
+    if (callResetFor_ == (Data.FirstCall ? TCallId::First : TCallId::Second)) callResetFor_ = TCallId::None;
     hangupErrors_ = 0;
     tHangup->SetEnabled(true);
     return;
@@ -170,6 +193,8 @@ void TConsoleLine::HandleDialReply(const std::string& Chunk) {
     if (reset) {
       Data.NoCarrierCount = 0;
       SendModemReset();
+      callResetFor_ = Data.FirstCall ? TCallId::First : TCallId::Second;
+      resetDialErrors_ = Data.DialErrorCount;
     }
     AddFuncLog(Data.FirstCall ? "F022-3 1st call " + failure + " : " + number
                               : "F022-4 2nd call " + failure + " : " + number);
@@ -235,18 +260,27 @@ void TConsoleLine::RedialAfterSilence() {
 // The operator's question
 
 void TConsoleLine::AskCallRetry(TQuestionFrom from) {
-  // The question is modal: notices and ticks go on meanwhile. The line stays
-  // as it is now; its dial replies are only gathered and its redial waits.
+  // The line stays as it is now while the question is open; its dial
+  // replies are only gathered and its redial waits. The box does not hold
+  // the event loop: the other lines (and their own questions) go on, and
+  // with nobody at the console the question takes its No after a while.
   callQuestionOpen_ = true;
-  const TModalResult answer = [&] {
-    try {
-      return MessageDlg(&Form, TMsgDlgType::Confirmation, kRetryQuestion, true);
-    } catch (...) {
-      callQuestionOpen_ = false;
-      throw;
-    }
-  }();
+  try {
+    AskWithin(&Form, TMsgDlgType::Confirmation, kRetryQuestion, CallQuestionDeadlineMs, TModalResult::No, this,
+              [this, from](TModalResult answer, bool answered) {
+                RunGuarded([&] { CallRetryAnswered(from, answer, answered); });
+              });
+  } catch (...) {
+    callQuestionOpen_ = false;
+    throw;
+  }
+}
+
+void TConsoleLine::CallRetryAnswered(TQuestionFrom from, TModalResult answer, bool answered) {
   callQuestionOpen_ = false;
+  if (!answered)
+    AddFuncLog("F022-7 : call question unanswered in " + std::to_string(CallQuestionDeadlineMs / 1000) +
+               " s; taken as No");
   if (Data.Job != ljDialling) {
     // Switched off, card taken out or another command given meanwhile.
     AddFuncLog("F022-5 : line no longer dialling; answer to the call question ignored");
@@ -258,8 +292,12 @@ void TConsoleLine::AskCallRetry(TQuestionFrom from) {
     if (from == TQuestionFrom::RedialTick) SendModemReset();
     tDial->SetEnabled(true);
     Data.DialErrorCount = 0;
+    Data.NoCarrierCount = 0;
+    callResetFor_ = TCallId::None;
     return;
   }
+  AddFuncLog(std::string("F022-8 : ") + (Data.FirstCall ? "1st" : "2nd") + " call failed");
+  SetStaticTextColor(Data.FirstCall ? lCall : lCall2, clRed);
   GiveUpCall();
 }
 

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QTimer>
 #include <QPalette>
 #include <QStyledItemDelegate>
 #include <QWidget>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cctype>
 #include <limits>
+#include <memory>
 
 namespace corvane {
 
@@ -191,6 +193,43 @@ TModalResult MessageDlg(QWidget* parent, TMsgDlgType type, const QString& text, 
   const int answer = box.exec();
   if (!yesNo) return TModalResult::Ok;
   return answer == QMessageBox::Yes ? TModalResult::Yes : TModalResult::No;
+}
+
+void AskWithin(QWidget* parent, TMsgDlgType type, const QString& text, int deadlineMs, TModalResult unanswered,
+               QObject* context, std::function<void(TModalResult answer, bool answered)> done) {
+  if (Hook()) {
+    done(Hook()(TDialogRequest{type, text, true}), true);
+    return;
+  }
+  auto* box = new QMessageBox(parent);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setTextFormat(Qt::PlainText);
+  box->setText(text);
+  box->setWindowTitle(QStringLiteral("Corvane"));
+  box->setIcon(type == TMsgDlgType::Confirmation ? QMessageBox::Question : QMessageBox::Warning);
+  box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+  box->setDefaultButton(QMessageBox::No);
+  // Modal to its window, but shown without a loop of its own: a second
+  // question (another line's) neither waits behind this one nor holds it.
+  box->setWindowModality(Qt::WindowModal);
+  auto* deadline = new QTimer(box);
+  deadline->setTimerType(Qt::PreciseTimer);
+  deadline->setSingleShot(true);
+  auto expired = std::make_shared<bool>(false);
+  QObject::connect(deadline, &QTimer::timeout, box, [box, expired] {
+    *expired = true;
+    box->done(QMessageBox::No);
+  });
+  QObject::connect(box, &QDialog::finished, deadline, &QTimer::stop);
+  QObject::connect(box, &QDialog::finished, context, [expired, unanswered, done = std::move(done)](int result) {
+    if (*expired) {
+      done(unanswered, false);
+      return;
+    }
+    done(result == QMessageBox::Yes ? TModalResult::Yes : TModalResult::No, true);
+  });
+  deadline->start(std::max(0, deadlineMs));
+  box->show();
 }
 
 void ShowMessage(QWidget* parent, const QString& text) {

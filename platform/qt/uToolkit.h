@@ -103,6 +103,14 @@ using TDialogHook = std::function<TModalResult(const TDialogRequest&)>;
 void SetDialogHook(TDialogHook hook);
 TModalResult MessageDlg(QWidget* parent, TMsgDlgType type, const QString& text, bool yesNo);
 void ShowMessage(QWidget* parent, const QString& text);
+// A Yes/No question that does not hold the event loop: `done(answer,
+// answered)` runs once, on the GUI thread, when the operator answers or,
+// with nobody there, after `deadlineMs` with `unanswered` and answered false
+// (the box is closed). Several such questions stand side by side; none
+// waits for another. Through the dialog hook the answer comes at once.
+// `context` going away drops the answer.
+void AskWithin(QWidget* parent, TMsgDlgType type, const QString& text, int deadlineMs, TModalResult unanswered,
+               QObject* context, std::function<void(TModalResult answer, bool answered)> done);
 
 // 8-bit strings (modem bytes, INI values) to and from what Qt shows: each byte
 // is one character, as the system's ANSI code page did it.

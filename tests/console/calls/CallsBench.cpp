@@ -49,12 +49,17 @@ TCallsBench::~TCallsBench() {
 }
 
 void TCallsBench::Tick(bool call, bool call2, bool sms1, bool sms2, bool cekPulsa, bool registrasi) {
-  line->ckRegistrasi->setChecked(registrasi);
-  line->ckCall->setChecked(call);
-  line->ckCall2->setChecked(call2);
-  line->ckSMS1->setChecked(sms1);
-  line->ckSMS2->setChecked(sms2);
-  line->ckCekPulsa->setChecked(cekPulsa);
+  Tick(*line, call, call2, sms1, sms2, cekPulsa, registrasi);
+}
+
+void TCallsBench::Tick(TConsoleLine& l, bool call, bool call2, bool sms1, bool sms2, bool cekPulsa,
+                       bool registrasi) {
+  l.ckRegistrasi->setChecked(registrasi);
+  l.ckCall->setChecked(call);
+  l.ckCall2->setChecked(call2);
+  l.ckSMS1->setChecked(sms1);
+  l.ckSMS2->setChecked(sms2);
+  l.ckCekPulsa->setChecked(cekPulsa);
 }
 
 void TCallsBench::SwitchOn(bool runChain) {

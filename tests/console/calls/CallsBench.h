@@ -45,6 +45,8 @@ class TCallsBench {
   // timer is stopped again unless the test wants the chain to run.
   void SwitchOn(bool runChain = false);
   void Tick(bool call, bool call2, bool sms1, bool sms2, bool cekPulsa, bool registrasi = false);
+  static void Tick(TConsoleLine& l, bool call, bool call2, bool sms1, bool sms2, bool cekPulsa,
+                   bool registrasi = false);
 
   std::string Host() const;  // everything the console sent
   std::size_t Count(const std::string& needle) const;  // occurrences in Host()

@@ -6,6 +6,12 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <chrono>
+#include <vector>
 
 #include "calls/CallsBench.h"
 #include "SerPort.h"
@@ -107,7 +113,7 @@ TEST_P(RetryQuestion, ComesAfterSixDialsAndIsObeyed) {
     ASSERT_TRUE(b.WaitHost("AT+CMGS=\"0821\"\r")) << b.Log();
     EXPECT_EQ(b.line->Data.Job, ljSms1);
     EXPECT_FALSE(b.line->tDial->Enabled());
-    EXPECT_EQ(Colour(b.line->lCall), clFuchsia);
+    EXPECT_EQ(Colour(b.line->lCall), clRed);
     return;
   }
   if (c.resetAfterYes)
@@ -244,3 +250,207 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.menu); });
 
 }  // namespace
+
+// A number the network never puts through, with a small failure limit: the
+// resets the failures cause restart nothing, so the operator is asked after
+// a bounded number of dials whatever the limit, and the No shows the call
+// failed.
+struct TNeverThroughCase {
+  const char* result;
+  int maxgagal;
+};
+
+void PrintTo(const TNeverThroughCase& c, std::ostream* os) { *os << c.result << ", maxgagal " << c.maxgagal; }
+
+class NeverThrough : public ::testing::TestWithParam<TNeverThroughCase> {};
+
+TEST_P(NeverThrough, IsAskedAboutAfterBoundedDialsAndResets) {
+  const TNeverThroughCase c = GetParam();
+  TCallsBench b("", std::string("[call 0811]\nresult = ") + c.result + "\ndelay_ms = 10\n");
+  b.window->Card.maxgagal = c.maxgagal;
+  b.line->tDial->SetInterval(100);
+  b.Tick(true, false, true, false, false);
+  b.dialogs.answers.push_back(TModalResult::No);
+  b.SwitchOn(true);
+  ASSERT_TRUE(WaitUntil([&] { return !b.dialogs.asked.empty(); }, 20000))
+      << "dials " << b.Count("ATD0811;\r") << ", resets " << b.Count("AT+CFUN=1\r") << "\n" << b.Log();
+  EXPECT_EQ(b.dialogs.asked[0].text, QStringLiteral("Call gagal 10X. Coba Call Lagi?"));
+  // Ten redial ticks after the first dial; nothing of the count is lost to
+  // a reset.
+  EXPECT_LE(b.Count("ATD0811;\r"), 11u) << b.Log();
+  ASSERT_TRUE(b.WaitHost("AT+CMGS=\"0821\"\r")) << b.Log();
+  EXPECT_EQ(Colour(b.line->lCall), clRed);
+  EXPECT_EQ(b.dialogs.asked.size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, NeverThrough,
+                         ::testing::Values(TNeverThroughCase{"BUSY", 1}, TNeverThroughCase{"NO CARRIER", 1},
+                                           TNeverThroughCase{"BUSY", 2}, TNeverThroughCase{"NO CARRIER", 3},
+                                           TNeverThroughCase{"NO CARRIER", 0}));
+
+namespace {
+
+// The retry questions the window shows now, as the operator sees them.
+std::vector<QMessageBox*> OpenQuestions(TfzCorvaneV4& window) {
+  std::vector<QMessageBox*> open;
+  for (QMessageBox* box : window.findChildren<QMessageBox*>())
+    if (box->isVisible() && box->text() == QStringLiteral("Call gagal 10X. Coba Call Lagi?")) open.push_back(box);
+  return open;
+}
+
+enum class TOperator { AnswersYes, AnswersNo, IsAway };
+
+void PrintTo(TOperator o, std::ostream* os) {
+  *os << (o == TOperator::AnswersYes ? "Yes" : o == TOperator::AnswersNo ? "No" : "away");
+}
+
+}  // namespace
+
+// The real box: answered by a click, or left alone until its deadline, when
+// it closes and takes the No. A No (clicked or not) shows the call failed.
+class QuestionBox : public ::testing::TestWithParam<TOperator> {};
+
+TEST_P(QuestionBox, IsObeyedOrTakesItsNoWhenNobodyAnswers) {
+  TCallsBench b("", "[call 0811]\nresult = ERROR\ndelay_ms = 5\n");
+  SetDialogHook({});
+  b.window->Card.maxgagal = 0;
+  b.line->tDial->SetInterval(300);
+  b.line->CallQuestionDeadlineMs = 1500;
+  b.Tick(true, false, true, false, false);
+  b.SwitchOn();
+  b.line->StartCall(true);
+  ASSERT_TRUE(WaitUntil([&] { return OpenQuestions(*b.window).size() == 1; }, 8000)) << b.Log();
+  EXPECT_TRUE(b.line->CallQuestionOpen());
+  if (GetParam() == TOperator::AnswersYes) OpenQuestions(*b.window)[0]->button(QMessageBox::Yes)->click();
+  if (GetParam() == TOperator::AnswersNo) OpenQuestions(*b.window)[0]->button(QMessageBox::No)->click();
+  ASSERT_TRUE(WaitUntil([&] { return !b.line->CallQuestionOpen(); }, 5000)) << b.Log();
+  EXPECT_TRUE(OpenQuestions(*b.window).empty());
+  EXPECT_EQ(b.Logged("F022-7 : call question unanswered"), GetParam() == TOperator::IsAway) << b.Log();
+  if (GetParam() == TOperator::AnswersYes) {
+    ASSERT_TRUE(b.WaitHost("ATD0811;\r", 7)) << b.Log();
+    EXPECT_NE(Colour(b.line->lCall), clRed);
+    return;
+  }
+  ASSERT_TRUE(b.WaitHost("AT+CMGS=\"0821\"\r")) << b.Log();
+  EXPECT_EQ(b.Count("ATD0811;\r"), 6u);
+  EXPECT_EQ(Colour(b.line->lCall), clRed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Operator, QuestionBox,
+                         ::testing::Values(TOperator::AnswersYes, TOperator::AnswersNo, TOperator::IsAway));
+
+// Two lines asking at once: each box stands on its own and takes its No
+// at its own deadline; neither waits behind the other's.
+TEST(Calls, TwoLinesAskingAtOnceDoNotHoldEachOther) {
+  TCallsBench b("", "[call 0811]\nresult = ERROR\ndelay_ms = 5\n");
+  modemsim::BankOptions o;
+  o.count = 1;
+  o.firstCom = 3;
+  o.comDir = b.folder.ComDir();
+  o.scenario = modemsim::Scenario::Parse(std::string(kQuickModem) + kQuickNetwork +
+                                         "[call 0811]\nresult = ERROR\ndelay_ms = 5\n");
+  modemsim::ModemBank second(std::move(o));
+  ASSERT_TRUE(second.At(0).WaitFor([](const modemsim::ModemStatus& s) { return s.restarts >= 1; },
+                                   std::chrono::seconds(3)));
+  TConsoleLine& other = b.window->Line(3);
+  SetDialogHook({});
+  b.window->Card.maxgagal = 0;
+  constexpr int kDeadlineMs = 2000;
+  for (TConsoleLine* l : {b.line, &other}) {
+    l->tDial->SetInterval(200);
+    l->CallQuestionDeadlineMs = kDeadlineMs;
+    TCallsBench::Tick(*l, true, false, false, false, false);
+  }
+  b.SwitchOn();
+  other.ckOn->setChecked(true);
+  other.tOn->SetEnabled(false);
+  ASSERT_TRUE(WaitUntil([&] { return second.At(0).Status().hostPresent; }));
+  Pump(50);
+  b.line->StartCall(true);
+  Pump(150);
+  other.StartCall(true);
+  ASSERT_TRUE(WaitUntil([&] { return OpenQuestions(*b.window).size() == 2; }, 8000)) << b.Log();
+  QElapsedTimer clock;
+  clock.start();
+  // The first line's box goes at its deadline although the second's is
+  // still open, and the second's at its own.
+  ASSERT_TRUE(WaitUntil([&] { return !b.line->CallQuestionOpen(); }, kDeadlineMs + 3000)) << b.Log();
+  EXPECT_TRUE(other.CallQuestionOpen());
+  ASSERT_TRUE(WaitUntil([&] { return !other.CallQuestionOpen(); }, kDeadlineMs + 3000));
+  EXPECT_LT(clock.elapsed(), 2 * kDeadlineMs);
+  EXPECT_TRUE(OpenQuestions(*b.window).empty());
+  for (TConsoleLine* l : {b.line, &other}) {
+    EXPECT_EQ(Colour(l->lCall), clRed);
+    EXPECT_EQ(l->Data.Job, ljStart);
+    EXPECT_FALSE(l->tDial->Enabled());
+  }
+  EXPECT_TRUE(b.Logged("F022-7 : call question unanswered")) << b.Log();
+  other.ckOn->setChecked(false);
+  b.window.reset();
+}
+
+namespace {
+
+// Plays the chain that starts the calls again once a reset is over (the card
+// confirmed registered again): each answered reset while the line dials
+// starts the first call, until the retry question comes or `maxResets`.
+std::size_t RestartTheCallBehindEachReset(TCallsBench& b, std::size_t maxResets, int ms) {
+  std::size_t seen = 0;
+  WaitUntil(
+      [&] {
+        const std::string log = b.Log();
+        std::size_t answered = 0;
+        for (std::size_t at = log.find("Reset OK"); at != std::string::npos; at = log.find("Reset OK", at + 1))
+          ++answered;
+        if (answered > seen && b.line->Data.Job == ljDialling && !b.line->CallQuestionOpen()) {
+          seen = answered;
+          b.line->StartCall(true);
+        }
+        return !b.dialogs.asked.empty() || seen > maxResets;
+      },
+      ms);
+  return seen;
+}
+
+}  // namespace
+
+// The chain may start a call again once the reset its failures caused is
+// over (the card reporting itself registered again), and from the first
+// call, which may go through in between: the failing call's count goes on
+// through that, so the operator is still asked after bounded tries.
+struct TRestartCase {
+  const char* number;  // the one never put through: 0811 the first call, 0812 the second
+  const char* result;
+  int maxgagal;
+};
+
+void PrintTo(const TRestartCase& c, std::ostream* os) {
+  *os << c.number << " " << c.result << ", maxgagal " << c.maxgagal;
+}
+
+class ChainRestart : public ::testing::TestWithParam<TRestartCase> {};
+
+TEST_P(ChainRestart, TheCallNeverPutThroughIsStillAskedAbout) {
+  const TRestartCase c = GetParam();
+  const bool second = std::string(c.number) == "0812";
+  TCallsBench b("", std::string("[call ") + c.number + "]\nresult = " + c.result + "\ndelay_ms = 10\n");
+  b.window->Card.maxgagal = c.maxgagal;
+  b.line->tDial->SetInterval(100);
+  b.Tick(true, second, true, false, false);
+  b.dialogs.answers.push_back(TModalResult::No);
+  b.SwitchOn();
+  b.line->StartCall(true);
+  const std::size_t resetsSeen = RestartTheCallBehindEachReset(b, 40, 40000);
+  const std::string dial = std::string("ATD") + c.number + ";\r";
+  ASSERT_FALSE(b.dialogs.asked.empty()) << "resets " << resetsSeen << ", dials " << b.Count(dial);
+  EXPECT_LE(b.Count(dial), 11u) << b.Log();
+  ASSERT_TRUE(b.WaitHost("AT+CMGS=\"0821\"\r")) << b.Log();
+  EXPECT_EQ(Colour(b.line->lCall), second ? clLime : clRed);
+  if (second) EXPECT_EQ(Colour(b.line->lCall2), clRed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ChainRestart,
+                         ::testing::Values(TRestartCase{"0811", "BUSY", 1}, TRestartCase{"0811", "NO CARRIER", 1},
+                                           TRestartCase{"0811", "BUSY", 2}, TRestartCase{"0811", "NO CARRIER", 3},
+                                           TRestartCase{"0811", "NO CARRIER", 0}, TRestartCase{"0812", "BUSY", 1},
+                                           TRestartCase{"0812", "NO CARRIER", 2}));
