@@ -99,27 +99,37 @@ INSTANTIATE_TEST_SUITE_P(
                             "\n", "\r", "\n", "O", "K", "\r", "\n"}}));
 
 struct UrcCase {
+  const char* name;
   const char* at;
+  const char* command;
   const char* reply;
 };
-MODEMSIM_ROW_NAME(UrcCase, at)
+MODEMSIM_ROW_NAME(UrcCase, name)
 
 
 class UnsolicitedInReply : public Faults, public ::testing::WithParamInterface<UrcCase> {};
 
+// A modem puts an unsolicited line between whole lines of its answer, never
+// inside one: "inside" a one-line answer is ahead of its only line.
 TEST_P(UnsolicitedInReply, StandsWhereAsked) {
-  modem->AddFault(Rule({{"command", "AT+CSQ"}, {"unsolicited", "+CMTI: \"SM\",3"},
+  modem->AddFault(Rule({{"command", GetParam().command}, {"unsolicited", "+CMTI: \"SM\",3"},
                         {"unsolicited_at", GetParam().at}}));
-  host->Send("AT+CSQ\r");
+  host->Send(std::string(GetParam().command) + "\r");
   EXPECT_EQ(host->ReadUntil(GetParam().reply), GetParam().reply);
+  EXPECT_EQ(host->ReadFor(50ms), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, UnsolicitedInReply,
     ::testing::Values(
-        UrcCase{"before", "\r\n+CMTI: \"SM\",3\r\n\r\n+CSQ: 17,3\r\n\r\nOK\r\n"},
-        UrcCase{"inside", "\r\n+CSQ: 17,3\r\n\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n"},
-        UrcCase{"after", "\r\n+CSQ: 17,3\r\n\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n"}));
+        UrcCase{"before", "before", "AT+CSQ", "\r\n+CMTI: \"SM\",3\r\n\r\n+CSQ: 17,3\r\n\r\nOK\r\n"},
+        UrcCase{"inside", "inside", "AT+CSQ", "\r\n+CSQ: 17,3\r\n\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n"},
+        UrcCase{"after", "after", "AT+CSQ", "\r\n+CSQ: 17,3\r\n\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n"},
+        UrcCase{"inside-final-only", "inside", "AT", "\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n"},
+        UrcCase{"inside-error-only", "inside", "AT+BOGUS", "\r\n+CMTI: \"SM\",3\r\n\r\nERROR\r\n"},
+        UrcCase{"inside-three-lines", "inside", "ATI",
+                "\r\nWAVECOM MODEM\r\n\r\n+CMTI: \"SM\",3\r\nMULTIBAND  900E  1800\r\n\r\nOK\r\n"},
+        UrcCase{"inside-numeric", "inside", "ATV0;+CSQ", "\r\n+CSQ: 17,3\r\n\r\n+CMTI: \"SM\",3\r\n0\r"}));
 
 TEST_F(Faults, NoiseGoesAheadOfTheReply) {
   modemsim::FaultRule r = Rule({{"command", "AT"}, {"times", "1"}});
