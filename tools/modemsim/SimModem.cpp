@@ -103,12 +103,15 @@ void SimModem::Write(const std::string& bytes) {
 }
 
 // Every byte the modem sends goes through its one output stream, shaped by
-// the rule if there is one; the rule's delay counts from `start`.
-void SimModem::Emit(const std::string& bytes, const FaultRule* rule,
-                    EventLoop::Clock::time_point start, OutputStream::Done done) {
+// the rule if there is one; the rule's delay counts from `start`. Returns
+// when the first byte is due.
+EventLoop::Clock::time_point SimModem::Emit(const std::string& bytes, const FaultRule* rule,
+                                            EventLoop::Clock::time_point start,
+                                            OutputStream::Done done) {
   std::vector<TimedChunk> pieces = ShapeOutput(bytes, rule);
   if (!pieces.empty()) start += pieces.front().after;
   out_.Send(start, std::move(pieces), std::move(done));
+  return start;
 }
 
 void SimModem::Urc(const std::string& framedBytes) {
@@ -138,9 +141,7 @@ void SimModem::FinishReply(const std::string& bytes, const FaultRule* rule, int 
       if (hangAfter) wiring_.hangUp(reconnectMs);
     };
   }
-  std::vector<TimedChunk> pieces = ShapeOutput(bytes, rule);
-  replyDue_ = pieces.empty() ? start : start + pieces.front().after;
-  out_.Send(replyDue_, std::move(pieces), std::move(done));
+  replyDue_ = Emit(bytes, rule, start, std::move(done));
 }
 
 std::string SimModem::Final(const std::string& result) const {

@@ -112,8 +112,8 @@ class SimModem {
 
   // Output.
   void Write(const std::string& bytes);  // the stream's sink: onto the line
-  void Emit(const std::string& bytes, const FaultRule* rule, EventLoop::Clock::time_point start,
-            OutputStream::Done done = {});
+  EventLoop::Clock::time_point Emit(const std::string& bytes, const FaultRule* rule,
+                                    EventLoop::Clock::time_point start, OutputStream::Done done = {});
   void Urc(const std::string& framedBytes);
   void FinishReply(const std::string& bytes, const FaultRule* rule, int extraDelayMs);
   std::string Final(const std::string& result) const;
