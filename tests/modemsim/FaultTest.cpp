@@ -1,9 +1,11 @@
 // Injected faults: wrong results the first k times or always, silence, late
 // answers, replies cut into chunks (each border visible in the transcript as
 // a write of its own), unsolicited lines before, inside or after a reply,
-// noise, and hang-ups.
+// noise, hang-ups, and the output's order while a reply is paced out.
 #include "TestNames.h"
 #include "SimFixture.h"
+
+#include <functional>
 
 #include "FaultRule.h"
 
@@ -99,35 +101,108 @@ INSTANTIATE_TEST_SUITE_P(
                             "\n", "\r", "\n", "O", "K", "\r", "\n"}}));
 
 struct UrcCase {
+  const char* name;
   const char* at;
+  const char* command;
   const char* reply;
 };
-MODEMSIM_ROW_NAME(UrcCase, at)
+MODEMSIM_ROW_NAME(UrcCase, name)
 
 
 class UnsolicitedInReply : public Faults, public ::testing::WithParamInterface<UrcCase> {};
 
+// A modem puts an unsolicited line between whole lines of its answer, never
+// inside one: "inside" a one-line answer is ahead of its only line.
 TEST_P(UnsolicitedInReply, StandsWhereAsked) {
-  modem->AddFault(Rule({{"command", "AT+CSQ"}, {"unsolicited", "+CMTI: \"SM\",3"},
+  modem->AddFault(Rule({{"command", GetParam().command}, {"unsolicited", "+CMTI: \"SM\",3"},
                         {"unsolicited_at", GetParam().at}}));
-  host->Send("AT+CSQ\r");
+  host->Send(std::string(GetParam().command) + "\r");
   EXPECT_EQ(host->ReadUntil(GetParam().reply), GetParam().reply);
+  EXPECT_EQ(host->ReadFor(50ms), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, UnsolicitedInReply,
     ::testing::Values(
-        UrcCase{"before", "\r\n+CMTI: \"SM\",3\r\n\r\n+CSQ: 17,3\r\n\r\nOK\r\n"},
-        UrcCase{"inside", "\r\n+CSQ: 17,3\r\n\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n"},
-        UrcCase{"after", "\r\n+CSQ: 17,3\r\n\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n"}));
+        UrcCase{"before", "before", "AT+CSQ", "\r\n+CMTI: \"SM\",3\r\n\r\n+CSQ: 17,3\r\n\r\nOK\r\n"},
+        UrcCase{"inside", "inside", "AT+CSQ", "\r\n+CSQ: 17,3\r\n\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n"},
+        UrcCase{"after", "after", "AT+CSQ", "\r\n+CSQ: 17,3\r\n\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n"},
+        UrcCase{"inside-final-only", "inside", "AT", "\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n"},
+        UrcCase{"inside-error-only", "inside", "AT+BOGUS", "\r\n+CMTI: \"SM\",3\r\n\r\nERROR\r\n"},
+        UrcCase{"inside-three-lines", "inside", "ATI",
+                "\r\nWAVECOM MODEM\r\n\r\n+CMTI: \"SM\",3\r\nMULTIBAND  900E  1800\r\n\r\nOK\r\n"},
+        UrcCase{"inside-numeric", "inside", "ATV0;+CSQ", "\r\n+CSQ: 17,3\r\n\r\n+CMTI: \"SM\",3\r\n0\r"}));
 
-// A modem puts an unsolicited line between whole lines only: a reply that is
-// a final result alone gets it after that result, never inside its word.
-TEST_F(Faults, AnUnsolicitedLineInsideAOneLineReplyFollowsIt) {
-  modem->AddFault(Rule({{"command", "AT+CMEE"}, {"unsolicited", "+CMTI: \"SM\",3"}, {"unsolicited_at", "inside"}}));
-  const std::string expected = "\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n";
-  host->Send("AT+CMEE=0\r");
-  EXPECT_EQ(host->ReadUntil(expected), expected);
+// The modem's output is one ordered stream, as out of its UART: whatever it
+// has to send while an answer is being paced out in pieces waits behind the
+// last piece, so no line of either is broken up by the other.
+struct OrderCase {
+  const char* name;
+  const char* split;
+  std::function<void(modemsim::Modem&)> meanwhile;
+  std::string after;  // what the host reads behind the whole answer
+};
+MODEMSIM_ROW_NAME(OrderCase, name)
+
+class PacedAnswer : public Faults, public ::testing::WithParamInterface<OrderCase> {};
+
+TEST_P(PacedAnswer, HoldsLaterOutputBehindItsLastPiece) {
+  const std::string answer = "\r\n+CSQ: 17,3\r\n\r\nOK\r\n";
+  modem->AddFault(Rule({{"command", "AT+CSQ"}, {"split", GetParam().split}, {"pause_ms", "25"}}));
+  const size_t mark = modem->Transcript().Entries().size();
+  const size_t out = modem->Transcript().ModemText().size();
+  host->Send("AT+CSQ\r");
+  ASSERT_TRUE(modem->Transcript().WaitModem("+", 2s, out));  // the answer is under way
+  GetParam().meanwhile(*modem);
+  const std::string expected = answer + GetParam().after;
+  EXPECT_EQ(host->ReadUntil(GetParam().after), expected);
+  // The transcript keeps the stream's order too.
+  std::string written;
+  for (const std::string& w : WritesSince(modem->Transcript(), mark)) written += w;
+  EXPECT_EQ(written, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PacedAnswer,
+    ::testing::Values(
+        OrderCase{"unsolicited-bytes", "bytes", [](modemsim::Modem& m) { m.SendUnsolicited("+WIND: 10"); },
+                  "\r\n+WIND: 10\r\n"},
+        OrderCase{"raw-lines", "lines", [](modemsim::Modem& m) { m.SendRaw("~noise~"); }, "~noise~"},
+        OrderCase{"card-out-at", "at 3,9,14", [](modemsim::Modem& m) { m.RemoveCard(); },
+                  "\r\n+WIND: 0\r\n"},
+        OrderCase{"two-lines-bytes", "bytes",
+                  [](modemsim::Modem& m) {
+                    m.SendUnsolicited("+WIND: 1");
+                    m.SendUnsolicited("+STIN: 0");
+                  },
+                  "\r\n+WIND: 1\r\n\r\n+STIN: 0\r\n"}));
+
+TEST_F(Faults, AnAnswerWaitsBehindAPacedUnsolicitedLine) {
+  // The card report after a reset, one byte at a time; the echo of the
+  // host's next command (on again after the reset) and its answer come
+  // after the report's last byte.
+  modem->AddFault(Rule({{"command", "AT+CFUN=1"}, {"applies", "urc"}, {"split", "bytes"},
+                        {"pause_ms", "25"}}));
+  const size_t out = modem->Transcript().ModemText().size();
+  EXPECT_EQ(host->Command("AT+CFUN=1\r"), "\r\nOK\r\n");
+  ASSERT_TRUE(modem->Transcript().WaitModem("+", 2s, out));
+  host->Send("AT\r");
+  EXPECT_EQ(host->ReadUntil("\r\nOK\r\n"), "\r\n+WIND: 1\r\nAT\r\r\nOK\r\n");
+}
+
+TEST_F(Faults, AHangUpDuringAPacedAnswerDropsItsRest) {
+  modem->AddFault(Rule({{"command", "AT+CSQ"}, {"times", "1"}, {"split", "bytes"}, {"pause_ms", "25"}}));
+  const size_t out = modem->Transcript().ModemText().size();
+  host->Send("AT+CSQ\r");
+  ASSERT_TRUE(modem->Transcript().WaitModem("+", 2s, out));
+  modem->HangUp();
+  EXPECT_TRUE(host->LineGone());
+  modem->Reconnect();
+  WaitRestarts(2);
+  host = std::make_unique<HostPort>(modem->DevicePath());
+  ASSERT_TRUE(modem->WaitFor([](const modemsim::ModemStatus& s) { return s.hostPresent; }, 2s));
+  EXPECT_EQ(host->Command("AT\r"), "AT\r\r\nOK\r\n");  // nothing of the old answer
+  EXPECT_EQ(host->ReadFor(100ms), "");
 }
 
 TEST_F(Faults, NoiseGoesAheadOfTheReply) {

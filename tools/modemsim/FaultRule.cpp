@@ -23,16 +23,20 @@ int ToInt(const std::string& key, const std::string& value, int low) {
 
 std::string Framed(const std::string& line) { return "\r\n" + line + "\r\n"; }
 
-// Where an unsolicited line goes "inside" a reply: after its first framed
-// line, so it stands between an information line and the final result. A
-// modem writes whole lines: a reply of one line (a final result alone) gets
-// it after that line, never inside its word.
+// Where an unsolicited line goes "inside" a reply: a modem puts one between
+// whole lines of its output, never inside a line, so it follows the reply's
+// first line (between an information line and the final result); a reply
+// of one line has no border within it, and the line goes ahead of it, while
+// the host still waits for its final result. A line ends in LF, or in a CR
+// of its own (the numeric results of ATV0).
 size_t InsidePosition(const std::string& reply) {
-  if (reply.size() < 4) return reply.size();
   const size_t start = StartsWith(reply, "\r\n") ? 2 : 0;
-  const size_t end = reply.find("\r\n", start);
-  if (end == std::string::npos) return reply.size() / 2;
-  return end + 2;
+  for (size_t i = start; i < reply.size(); ++i) {
+    const bool lf = reply[i] == '\n';
+    const bool loneCr = reply[i] == '\r' && (i + 1 == reply.size() || reply[i + 1] != '\n');
+    if (lf || loneCr) return i + 1 < reply.size() ? i + 1 : 0;
+  }
+  return 0;
 }
 
 }  // namespace

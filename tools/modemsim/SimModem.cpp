@@ -60,6 +60,7 @@ SimModem::SimModem(int number, const Scenario& scenario, EventLoop& loop, Transc
       transcript_(transcript),
       wiring_(std::move(wiring)),
       random_(seed),
+      out_(loop, [this](const std::string& bytes) { Write(bytes); }),
       profile_(scenario.ProfileFor(number)) {
   storedEcho_ = profile_.echo;
   windMask_ = profile_.windMask;
@@ -101,63 +102,46 @@ void SimModem::Write(const std::string& bytes) {
   wiring_.write(bytes);
 }
 
-// The shaped chunks of bytes from start on, each at its time: written at
-// once when due by now, otherwise later unless the line was replaced
-// meanwhile. Returns when the last chunk goes out.
-EventLoop::Clock::time_point SimModem::WriteShaped(const std::string& bytes, const FaultRule* rule,
-                                                   EventLoop::Clock::time_point now,
-                                                   EventLoop::Clock::time_point start) {
-  auto t = start;
-  const unsigned lineGen = gen_.line;
-  for (TimedChunk& chunk : ShapeOutput(bytes, rule)) {
-    t += chunk.after;
-    if (t <= now) {
-      Write(chunk.bytes);
-    } else {
-      loop_.At(t, [this, lineGen, b = std::move(chunk.bytes)] {
-        if (lineGen == gen_.line) Write(b);
-      });
-    }
-  }
-  return t;
-}
-
-EventLoop::Clock::time_point SimModem::Output(const std::string& bytes, const FaultRule* rule,
-                                              int extraDelayMs) {
-  const auto now = EventLoop::Clock::now();
-  replyCursor_ = WriteShaped(bytes, rule, now,
-                             std::max(now + std::chrono::milliseconds(extraDelayMs), replyCursor_));
-  return replyCursor_;
+// Every byte the modem sends goes through its one output stream, shaped by
+// the rule if there is one; the rule's delay counts from `start`. Returns
+// when the first byte is due.
+EventLoop::Clock::time_point SimModem::Emit(const std::string& bytes, const FaultRule* rule,
+                                            EventLoop::Clock::time_point start,
+                                            OutputStream::Done done) {
+  std::vector<TimedChunk> pieces = ShapeOutput(bytes, rule);
+  if (!pieces.empty()) start += pieces.front().after;
+  out_.Send(start, std::move(pieces), std::move(done));
+  return start;
 }
 
 void SimModem::Urc(const std::string& framedBytes) {
   if (booting_ || !plugged_) return;
   std::optional<FaultRule> rule;
   rule.swap(urcRule_);
-  const auto now = EventLoop::Clock::now();
-  WriteShaped(framedBytes, rule ? &*rule : nullptr, now, now);
+  Emit(framedBytes, rule ? &*rule : nullptr, EventLoop::Clock::now());
 }
 
 // Sends a reply, then runs the follow-ups (the card's next step, the reboot,
 // the network's answer) once its last byte is out, so their delays count
-// from there.
+// from there. A reply that is out at once has its consequences (a reboot
+// above all) take effect before the next byte from the host is looked at.
+// Replies never overtake each other, however late the first one is.
 void SimModem::FinishReply(const std::string& bytes, const FaultRule* rule, int extraDelayMs) {
-  const auto end = Output(bytes, rule, extraDelayMs);
+  const auto start = std::max(EventLoop::Clock::now() + std::chrono::milliseconds(extraDelayMs), replyDue_);
   const bool hangAfter = rule && rule->hangup == FaultRule::Hangup::After;
   const int reconnectMs = rule ? rule->reconnectMs : -1;
   std::vector<std::function<void()>> followUps;
   followUps.swap(followUps_);
   const unsigned lineGen = gen_.line;
-  if (followUps.empty() && !hangAfter) return;
-  auto run = [this, lineGen, followUps = std::move(followUps), hangAfter, reconnectMs] {
-    if (lineGen != gen_.line) return;
-    for (const auto& f : followUps) f();
-    if (hangAfter) wiring_.hangUp(reconnectMs);
-  };
-  // A reply that is already out: its consequences (a reboot above all) take
-  // effect before the next byte from the host is looked at.
-  if (end <= EventLoop::Clock::now()) run();
-  else loop_.At(end, std::move(run));
+  OutputStream::Done done;
+  if (!followUps.empty() || hangAfter) {
+    done = [this, lineGen, followUps = std::move(followUps), hangAfter, reconnectMs] {
+      if (lineGen != gen_.line) return;
+      for (const auto& f : followUps) f();
+      if (hangAfter) wiring_.hangUp(reconnectMs);
+    };
+  }
+  replyDue_ = Emit(bytes, rule, start, std::move(done));
 }
 
 std::string SimModem::Final(const std::string& result) const {
@@ -197,7 +181,7 @@ void SimModem::FlushEcho() {
   if (echoBuf_.empty()) return;
   std::string b;
   b.swap(echoBuf_);
-  Write(b);
+  Emit(b, nullptr, EventLoop::Clock::now());
 }
 
 bool SimModem::TakeByte(char c, bool lfFollows) {
@@ -563,7 +547,7 @@ void SimModem::ResetToolkit() {
 
 void SimModem::PowerUp() {
   plugged_ = true;
-  replyCursor_ = {};
+  replyDue_ = {};
   transcript_.Add(Direction::Event, "power up");
   Boot(false);
 }
@@ -571,6 +555,7 @@ void SimModem::PowerUp() {
 void SimModem::PowerDown() {
   if (!plugged_) return;
   ++gen_.line;
+  out_.Drop();
   plugged_ = false;
   booting_ = false;
   urcRule_.reset();
@@ -730,7 +715,7 @@ bool SimModem::RemoveCard(std::string& error) {
 
 void SimModem::SendUnsolicited(const std::string& line) { Urc(Framed(line)); }
 
-void SimModem::SendRaw(const std::string& bytes) { Write(bytes); }
+void SimModem::SendRaw(const std::string& bytes) { Emit(bytes, nullptr, EventLoop::Clock::now()); }
 
 void SimModem::SetSilent(bool on) {
   silent_ = on;

@@ -19,6 +19,7 @@
 
 #include "EventLoop.h"
 #include "FaultRule.h"
+#include "OutputStream.h"
 #include "Scenario.h"
 #include "Transcript.h"
 
@@ -110,12 +111,9 @@ class SimModem {
   Outcome Dispatch(const AtCommand& cmd);
 
   // Output.
-  void Write(const std::string& bytes);
-  EventLoop::Clock::time_point WriteShaped(const std::string& bytes, const FaultRule* rule,
-                                           EventLoop::Clock::time_point now,
-                                           EventLoop::Clock::time_point start);
-  EventLoop::Clock::time_point Output(const std::string& bytes, const FaultRule* rule,
-                                      int extraDelayMs);
+  void Write(const std::string& bytes);  // the stream's sink: onto the line
+  EventLoop::Clock::time_point Emit(const std::string& bytes, const FaultRule* rule,
+                                    EventLoop::Clock::time_point start, OutputStream::Done done = {});
   void Urc(const std::string& framedBytes);
   void FinishReply(const std::string& bytes, const FaultRule* rule, int extraDelayMs);
   std::string Final(const std::string& result) const;
@@ -202,6 +200,7 @@ class SimModem {
   Transcript& transcript_;
   Wiring wiring_;
   std::mt19937 random_;
+  OutputStream out_;
   ModemProfile profile_;
 
   // Stored in the modem's non-volatile memory: kept across resets and unplugging.
@@ -239,7 +238,7 @@ class SimModem {
   std::string lastLine_;
   std::string echoBuf_;
   std::string heldInput_;  // what the host sent during a reboot
-  EventLoop::Clock::time_point replyCursor_{};
+  EventLoop::Clock::time_point replyDue_{};  // when the last reply's first byte is due
   std::vector<std::string> info_;
   std::vector<std::function<void()>> followUps_;
   int replyDelayMs_ = 0;
