@@ -302,12 +302,23 @@ class TConsoleLine : public QObject {
     bool cardReportedInReset = false;  // "+WIND: 1" came before that "OK"
     bool awaitingBootReport = false;   // a reset's reboot has yet to report the card
     bool cardOut = false;              // "+WIND: 0" seen, no "+WIND: 1" since
+    bool cardCheckDue = false;         // a reset ran since the registered card's IMSI was read
+    bool checkingCard = false;         // "AT+CIMI" out to tell whether the card is still the same
   };
   TBringUpState BringUp;
   at::TCardReportReader CardReports;
+  std::string cardImsi_;  // the IMSI read at the bring-up of the card the line holds
 
   bool LineIdleAfterChain() const;
   void StartNewCard();
+  // A reset's reboot says nothing of a card swapped while it ran: before a
+  // registered card's calls, SMS and balance check run after a reset, its
+  // IMSI is read again and compared with the one read at its bring-up. A
+  // different or unreadable IMSI is a new card, brought up as one.
+  void SendCardCheck();
+  void CardCheckAnswered(const std::string& imsi);
+  void CardCheckFailed(const std::string& why);
+  static constexpr int CardCheckRetryLimit = 3;  // "ERROR"s to that "AT+CIMI" before the card counts as new
   void StopOldCardWork();
   void ResetReceiver();
   bool Retrying(TReplyType reply) const;
