@@ -167,6 +167,8 @@ class TConsoleLine : public QObject {
   // - The watchdog is stopped once a reply is complete, not by a partial one;
   //   a reply that ends inside a following notification waits for its rest.
   static constexpr int StkRetryPauseMs = 1000;
+  // "ERROR"s to the same answer before the card's dialogue counts as stuck.
+  static constexpr int StkAnswerRetryLimit = 3;
   bool QueueStkResponse(const std::string& Args);
   bool SendStkResponse(const std::string& Args);
   bool SendStkInputData();
@@ -183,10 +185,16 @@ class TConsoleLine : public QObject {
   bool CountMenuWalk();
   void StkErrorLadder();
   void ScheduleStkRetry(const std::string& code);
+  void RetryStkAnswer();
+  void StkStuck(const std::string& why);
+  void SendStkAnswer(const std::string& command);
   void tStkRetryTimer();
   void ShowStkText(const std::string& text);
   bool StkCommandTextSafe(const std::string& text, const char* what);
   std::string stkRetryCode_;
+  bool stkRetryAnswer_ = false;  // the paused retry is the answer, not a Get Info
+  std::string stkAnswer_;        // the last "AT+STGR=" command sent
+  int stkAnswerErrors_ = 0;      // "ERROR"s to it in a row
   std::int32_t stkRetryJob_ = 0;
   int menuWalks_ = 0;        // walks of the card's menu that came back to its main menu
   bool walkProgressed_ = false;  // the walk went past the main menu since it was last answered

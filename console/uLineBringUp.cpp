@@ -94,6 +94,7 @@ void TConsoleLine::SendModemReset() {
   AddFuncLog("Reset modem");
   AddFuncLog("F002 : " + std::string(kResetCommand));
   Data.StkErrorCount = 0;
+  stkAnswerErrors_ = 0;
   // A redial or an SMS resend that fires during the reboot would take the
   // reset's "OK" for its own answer; they resume once the reset is answered.
   tDial->SetEnabled(false);

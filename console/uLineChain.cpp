@@ -78,6 +78,8 @@ void TConsoleLine::StopOldCardWork() {
   BringUp = TBringUpState{};
   cardImsi_.clear();
   answerText_.clear();
+  stkAnswer_.clear();
+  stkAnswerErrors_ = 0;
   menuWalks_ = 0;
   walkProgressed_ = false;
   stkWalking_ = false;
