@@ -358,6 +358,7 @@ class TConsoleLine : public QObject {
   // refusals a call may take.
   static constexpr int SmsResetsPerStep = 1;
   static constexpr int HangupRetryLimit = 3;
+  static constexpr int UssdRetryPauseMs = 1000;  // before a balance answer without a balance is asked again
   // =========================================================================
 
   // --- Calls, SMS and balance check (uLineCalls.cpp, uLineSms.cpp,
@@ -421,7 +422,9 @@ class TConsoleLine : public QObject {
   // modem restarts meanwhile and would swallow a command sent at once.
   static constexpr int SmsAfterResetMs = 5000;
   static constexpr int SmsRetryPauseMs = 1000;   // before a refused SMS is sent again
-  TTimer* tSmsRetry_ = nullptr;  // paces an SMS resent after a refusal or a modem reset
+  // Paces an SMS resent after a refusal or a modem reset, and a balance
+  // check asked again.
+  TTimer* tSmsRetry_ = nullptr;
 };
 
 }  // namespace corvane

@@ -195,7 +195,9 @@ void TConsoleLine::HandleResetReply(const std::string& Chunk) {
         Data.RxBuffer.clear();
         Reply() = rtIdle;
         if (Data.Job == ljDialling) tDial->SetEnabled(true);
-        if (Data.Job == ljSms1 || Data.Job == ljSms2) {
+        // A balance check the reset cut short lost its network session.
+        if (Data.Job == ljSms1 || Data.Job == ljSms2 || Data.Job == ljCekPulsa) {
+          Data.UssdPending = false;
           tSmsRetry_->SetInterval(SmsAfterResetMs);
           tSmsRetry_->SetEnabled(true);
         }
