@@ -173,6 +173,9 @@ class TConsoleLine : public QObject {
   bool SendStkResponse(const std::string& Args);
   bool SendStkInputData();
   void DropPendingStk(std::string_view why);
+  // The card announced its main menu ("+STIN: 0"): a paced request for it
+  // goes out now.
+  void StkMenuAnnounced();
   TTimer* tStkRetry = nullptr;  // one-shot pause of the error retries
 
  private:
@@ -188,6 +191,7 @@ class TConsoleLine : public QObject {
   void RetryStkAnswer();
   void StkStuck(const std::string& why);
   void SendStkAnswer(const std::string& command);
+  static bool AnnouncesMenu(const std::string& text);  // holds a complete "+STIN: 0" line
   void tStkRetryTimer();
   void ShowStkText(const std::string& text);
   bool StkCommandTextSafe(const std::string& text, const char* what);
@@ -254,8 +258,11 @@ class TConsoleLine : public QObject {
   //   resets the modem ("AT+CFUN=1" only up to its "OK": the wait for the
   //   card is the one untimed wait of a line).
   // - "+WIND: 1" sends "AT+CIMI" while the line waits for its card after a
-  //   reset (job 1); at a line idle after its chain (job 0, or job 1 with
-  //   nothing outstanding) it starts a new card through the start timer,
+  //   reset (job 1), and starts the calls, SMS and balance check through the
+  //   start timer after the reset that follows a registration (job 2): both
+  //   wait for the reset's "OK" and for the reboot's report, in whichever
+  //   order the firmware sends them. At a line idle after its chain (job 0,
+  //   or job 1 with nothing outstanding) it starts a new card through the start timer,
   //   except for the report a reset's reboot makes of the card the line
   //   already holds. Elsewhere it is only logged.
   // - Removing the card and switching the line off stop the old card's

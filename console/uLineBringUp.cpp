@@ -183,10 +183,12 @@ void TConsoleLine::HandleResetReply(const std::string& Chunk) {
         if (BringUp.cardReportedInReset) SendImsiQuery();
         break;
       case ljRegistered:
-        // The card may have been swapped while the modem rebooted: the
-        // start timer checks it before its calls run.
+        // The calls, SMS and balance check wait for the reboot's card report
+        // too: a command sent while the modem still reboots is lost on
+        // firmware that goes deaf meanwhile. The card may have been swapped
+        // while the modem rebooted: the start timer checks it first.
         BringUp.cardCheckDue = true;
-        tOn->SetEnabled(true);
+        if (BringUp.cardReportedInReset) tOn->SetEnabled(true);
         break;
       default:
         // A reset after failed calls or SMS: the line waits idle, where it

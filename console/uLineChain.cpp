@@ -160,6 +160,9 @@ void TConsoleLine::tWatchDogTimer() {
   ++Data.WatchdogTicks;
   if (Data.WatchdogTicks > WatchdogLimitSeconds) {
     Data.WatchdogTicks = 0;
+    // The operator reads why the modem restarts in the middle of a card.
+    AddFuncLog("F016-29: no SIM Toolkit step in " + std::to_string(WatchdogLimitSeconds) +
+               " s since the last Get Info; resetting the modem");
     SendModemReset();
   }
 }
@@ -171,6 +174,8 @@ void TConsoleLine::tTimeOutTimer() {
   }
   Data.ConfirmTicks = 0;
   tTimeOut->SetEnabled(false);
+  AddFuncLog("F016-30: no registration confirmation in " + std::to_string(Form.Card.timeout) +
+             " s; resetting the modem");
   SendModemReset();
 }
 

@@ -54,9 +54,12 @@ void TConsoleLine::HandleIdle(const std::string& Chunk) {
     if (d >= '1' && d <= '9') {
       ParseStin(Data.RxBuffer);
     } else {
+      const bool menuCame = AnnouncesMenu(text);
       AddFuncLog(at::Readable(text) + " : " + (d ? std::string(1, d) : std::string()));
       Data.RxBuffer.clear();
       AddFuncLog("F028-3 :clr data");
+      if (menuCame) StkMenuAnnounced();
+      return;
     }
   } else if (Data.Job != ljStart && text.find("+CMTI:") != std::string::npos) {
     // The message is neither read nor deleted.
@@ -78,9 +81,10 @@ void TConsoleLine::ParseWind(int windValue) {
     const bool sameCardAfterReset = BringUp.awaitingBootReport && !BringUp.cardOut;
     BringUp.awaitingBootReport = false;
     BringUp.cardOut = false;
-    if (Data.Job == ljStart && Reply() == rtReset) {
-      if (BringUp.resetOkSeen) SendImsiQuery();
-      else BringUp.cardReportedInReset = true;
+    if ((Data.Job == ljStart || Data.Job == ljRegistered) && Reply() == rtReset) {
+      if (!BringUp.resetOkSeen) BringUp.cardReportedInReset = true;
+      else if (Data.Job == ljStart) SendImsiQuery();
+      else tOn->SetEnabled(true);
     } else if (LineIdleAfterChain() && !sameCardAfterReset) {
       StartNewCard();
     }

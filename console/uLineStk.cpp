@@ -321,7 +321,9 @@ void TConsoleLine::HandleStkInfo(const std::string& Chunk) {
   if (final == at::TFinal::None || at::EndsInsideUnsolicitedLine(Data.RxBuffer)) return;
   tWatchDog->SetEnabled(false);
   if (final == at::TFinal::Error) {
+    const bool menuCame = AnnouncesMenu(Data.RxBuffer);
     StkErrorLadder();
+    if (menuCame) StkMenuAnnounced();
     return;
   }
   if (!Data.StkArmed) {
@@ -539,6 +541,25 @@ void TConsoleLine::ScheduleStkRetry(const std::string& code) {
   tStkRetry->SetEnabled(true);
   AddFuncLog("F016-22: error " + std::to_string(Data.StkErrorCount) + ", Get Info " + code + " again in " +
              std::to_string(StkRetryPauseMs) + " ms");
+}
+
+bool TConsoleLine::AnnouncesMenu(const std::string& text) {
+  for (std::size_t p = text.find("+STIN:"); p != std::string::npos; p = text.find("+STIN:", p + 1))
+    if (stk::StinCode(text, p) == "0") return true;
+  return false;
+}
+
+// A card slow to get ready refuses "AT+STGI=0" until its menu is there, and
+// says so with "+STIN: 0". A line pacing its requests for that menu asks
+// for it at once: the ladder's later rungs would ask for other screens
+// until it resets the modem, and the next reboot's card is just as slow.
+void TConsoleLine::StkMenuAnnounced() {
+  if (!tStkRetry->Enabled() || Reply() != rtIdle || Data.Job != ljStart || Data.Job != stkRetryJob_ ||
+      !Data.StkArmed || tOn->Enabled())
+    return;
+  tStkRetry->SetEnabled(false);
+  AddFuncLog("F016-31: the card's menu has come, Get Info 0 now");
+  SendStkGetInfo("0");
 }
 
 void TConsoleLine::tStkRetryTimer() {

@@ -136,6 +136,10 @@ TEST(Chain, TheWatchdogResetsAtThe21stTickAndGoesOnCounting) {
   EXPECT_EQ(l.Data.WatchdogTicks, WatchdogLimitSeconds);
   l.tWatchDogTimer();
   EXPECT_EQ(LogCount(l, "F002 : AT+CFUN=1"), 1);
+  // The reset says why it came, ahead of the reset's own lines.
+  const int why = LogIndex(l, "F016-29: no SIM Toolkit step in 20 s since the last Get Info; resetting the modem");
+  ASSERT_GE(why, 0);
+  EXPECT_LT(why, LogIndex(l, "F002 : AT+CFUN=1"));
   EXPECT_EQ(l.Data.WatchdogTicks, 0);
   // Left running, it resets the modem again every 21 ticks.
   l.tWatchDog->SetInterval(20);
@@ -165,6 +169,7 @@ TEST(Chain, TheConfirmationTimeOutResetsAtTheTickAfterItsLimitAndStops) {
   }
   l.tTimeOutTimer();
   EXPECT_EQ(LogCount(l, "F002 : AT+CFUN=1"), 2);
+  EXPECT_EQ(LogCount(l, "F016-30: no registration confirmation in 3 s; resetting the modem"), 2);
   EXPECT_FALSE(l.tTimeOut->Enabled());
 }
 

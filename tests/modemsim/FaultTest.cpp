@@ -121,6 +121,15 @@ INSTANTIATE_TEST_SUITE_P(
         UrcCase{"inside", "\r\n+CSQ: 17,3\r\n\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n"},
         UrcCase{"after", "\r\n+CSQ: 17,3\r\n\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n"}));
 
+// A modem puts an unsolicited line between whole lines only: a reply that is
+// a final result alone gets it after that result, never inside its word.
+TEST_F(Faults, AnUnsolicitedLineInsideAOneLineReplyFollowsIt) {
+  modem->AddFault(Rule({{"command", "AT+CMEE"}, {"unsolicited", "+CMTI: \"SM\",3"}, {"unsolicited_at", "inside"}}));
+  const std::string expected = "\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n";
+  host->Send("AT+CMEE=0\r");
+  EXPECT_EQ(host->ReadUntil(expected), expected);
+}
+
 TEST_F(Faults, NoiseGoesAheadOfTheReply) {
   modemsim::FaultRule r = Rule({{"command", "AT"}, {"times", "1"}});
   r.noise = std::string("\0\xff~", 3);

@@ -24,12 +24,14 @@ int ToInt(const std::string& key, const std::string& value, int low) {
 std::string Framed(const std::string& line) { return "\r\n" + line + "\r\n"; }
 
 // Where an unsolicited line goes "inside" a reply: after its first framed
-// line, so it stands between an information line and the final result.
+// line, so it stands between an information line and the final result. A
+// modem writes whole lines: a reply of one line (a final result alone) gets
+// it after that line, never inside its word.
 size_t InsidePosition(const std::string& reply) {
   if (reply.size() < 4) return reply.size();
   const size_t start = StartsWith(reply, "\r\n") ? 2 : 0;
   const size_t end = reply.find("\r\n", start);
-  if (end == std::string::npos || end + 2 >= reply.size()) return reply.size() / 2;
+  if (end == std::string::npos) return reply.size() / 2;
   return end + 2;
 }
 

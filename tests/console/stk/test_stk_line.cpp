@@ -214,6 +214,48 @@ TEST(StkLine, LadderRungsByTheCountAtTheError) {
   }
 }
 
+// A card slow to get ready refuses its menu until it announces it: the
+// announcement brings the paced request forward, whatever the ladder would
+// have asked next; without a request waiting it stays idle noise.
+TEST(StkLine, TheCardsMenuAnnouncementBringsAPacedRequestForward) {
+  struct Case {
+    const char* name;
+    std::string code;
+    int countBefore;
+    std::vector<std::string> chunks;
+    bool asksNow;
+  };
+  const std::string refused = "\r\n+CME ERROR: 518\r\n";
+  const std::string menu = "\r\n+STIN: 0\r\n";
+  const Case cases[] = {
+      {"after the refusal", "0", 0, {refused, menu}, true},
+      {"in the refusal's chunk", "0", 0, {refused + menu}, true},
+      {"while the ladder asks for another screen", "9", 6, {refused, menu}, true},
+      {"cut in two", "0", 0, {refused, "\r\n+STI", "N: 0\r\n"}, true},
+      {"another screen announced", "0", 0, {refused, "\r\n+STIN: 1\r\n"}, false},
+  };
+  for (const Case& c : cases) {
+    TStkLine t(2);
+    t.Request(c.code);
+    t.Data().StkErrorCount = c.countBefore;
+    for (const std::string& chunk : c.chunks) t.Feed(chunk);
+    if (!c.asksNow) {
+      EXPECT_FALSE(t.Logged("F016-31")) << c.name;
+      continue;
+    }
+    EXPECT_EQ(t.SentWithin(200), "AT+STGI=0\r") << c.name;  // well inside the pause
+    EXPECT_TRUE(t.Logged("F016-31: the card's menu has come, Get Info 0 now")) << c.name;
+    EXPECT_FALSE(t.Line().tStkRetry->Enabled()) << c.name;
+    EXPECT_EQ(t.Line().Reply(), rtStkGetInfo) << c.name;
+  }
+  // No request waiting: the announcement is only logged.
+  TStkLine t(2);
+  t.Line().Reply() = rtIdle;
+  t.Feed(menu);
+  EXPECT_EQ(t.SentWithin(200), "");
+  EXPECT_TRUE(t.Logged("F028-3 :clr data"));
+}
+
 TEST(StkLine, ARetryIsDroppedWhenTheLineHasMovedOn) {
   TStkLine t(2);
   t.Request("0");
