@@ -191,6 +191,7 @@ class TConsoleLine : public QObject {
   void RetryStkAnswer();
   void StkStuck(const std::string& why);
   void SendStkAnswer(const std::string& command);
+  std::string StkAnswerShown() const;
   static bool AnnouncesMenu(const std::string& text);  // holds a complete "+STIN: 0" line
   void tStkRetryTimer();
   void ShowStkText(const std::string& text);

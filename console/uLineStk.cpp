@@ -290,11 +290,17 @@ void TConsoleLine::HandleStkResponseReply(const std::string& Chunk) {
   }
 }
 
+// The answer as a log line names it: the command without its line end.
+std::string TConsoleLine::StkAnswerShown() const {
+  const std::string_view command(stkAnswer_);
+  return at::Readable(command.substr(0, command.find(kCR)));
+}
+
 // A refused answer leaves the card still waiting for it: nothing else would
 // come of the screen until the card's own time-out.
 void TConsoleLine::RetryStkAnswer() {
   if (stkAnswer_.empty()) return;
-  const std::string answer = at::Readable(stkAnswer_);
+  const std::string answer = StkAnswerShown();
   if (++stkAnswerErrors_ > StkAnswerRetryLimit) {
     const std::string why = "F021-9: " + answer + " refused " + std::to_string(stkAnswerErrors_) + " times; ";
     stkAnswerErrors_ = 0;
@@ -566,7 +572,7 @@ void TConsoleLine::tStkRetryTimer() {
   tStkRetry->SetEnabled(false);
   // Only a line still sitting where the error left it asks again: a card
   // report, a reset or a new start has taken it elsewhere meanwhile.
-  const std::string what = stkRetryAnswer_ ? at::Readable(stkAnswer_) : "Get Info " + stkRetryCode_;
+  const std::string what = stkRetryAnswer_ ? StkAnswerShown() : "Get Info " + stkRetryCode_;
   if (!comVorel->Open() || Reply() != rtIdle || Data.Job != stkRetryJob_ || tOn->Enabled()) {
     AddFuncLog("F016-23: line has moved on, " + what + " not sent");
     return;

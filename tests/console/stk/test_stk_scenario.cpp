@@ -229,8 +229,8 @@ TEST(StkScenario, ARefusedAnswerIsGivenAgainAfterAPause) {
   ASSERT_TRUE(WaitUntil([&] { return s.line->Data.Job == ljRegistered; }, 25000)) << s.Host();
   EXPECT_TRUE(WaitUntil([&] { return InOrder(s.Host(), kRegistrationDialogue) != std::string::npos; }, 2000))
       << s.Host();
-  EXPECT_TRUE(Logged(*s.line, "F021-10: error 1, AT+STGR=0,1,1"));
-  EXPECT_TRUE(Logged(*s.line, "F021-10: error 2, AT+STGR=0,1,1"));
+  EXPECT_TRUE(Logged(*s.line, "F021-10: error 1, AT+STGR=0,1,1 again in 1000 ms"));
+  EXPECT_TRUE(Logged(*s.line, "F021-10: error 2, AT+STGR=0,1,1 again in 1000 ms"));
   const std::vector<long long> sent = CommandTimes(s.Modem(), "AT+STGR=0,1,1");
   ASSERT_EQ(sent.size(), 3u) << s.Host();
   for (std::size_t i = 1; i < sent.size(); ++i)
@@ -245,7 +245,8 @@ TEST(StkScenario, AnAnswerRefusedPastItsRetriesResetsTheModem) {
   s.Modem().AddFault(RefuseAnswer("AT+STGR=0,1,1", 0));
   const std::string giveUp = "F021-9: AT+STGR=0,1,1";
   ASSERT_TRUE(WaitUntil([&] { return Logged(*s.line, giveUp); }, 15000)) << s.Host();
-  EXPECT_TRUE(Logged(*s.line, std::to_string(TConsoleLine::StkAnswerRetryLimit + 1) + " times; resetting the modem"));
+  EXPECT_TRUE(Logged(*s.line, giveUp + " refused " + std::to_string(TConsoleLine::StkAnswerRetryLimit + 1) +
+                                  " times; resetting the modem"));
   const std::vector<std::string> host = HostCommands(s.Modem());
   const auto last = std::find(host.rbegin(), host.rend(), "AT+STGR=0,1,1");
   ASSERT_NE(last, host.rend());
