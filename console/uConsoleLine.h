@@ -167,6 +167,8 @@ class TConsoleLine : public QObject {
   // - The watchdog is stopped once a reply is complete, not by a partial one;
   //   a reply that ends inside a following notification waits for its rest.
   static constexpr int StkRetryPauseMs = 1000;
+  // "ERROR"s to the same answer before the card's dialogue counts as stuck.
+  static constexpr int StkAnswerRetryLimit = 3;
   bool QueueStkResponse(const std::string& Args);
   bool SendStkResponse(const std::string& Args);
   bool SendStkInputData();
@@ -186,11 +188,18 @@ class TConsoleLine : public QObject {
   bool CountMenuWalk();
   void StkErrorLadder();
   void ScheduleStkRetry(const std::string& code);
+  void RetryStkAnswer();
+  void StkStuck(const std::string& why);
+  void SendStkAnswer(const std::string& command);
+  std::string StkAnswerShown() const;
   static bool AnnouncesMenu(const std::string& text);  // holds a complete "+STIN: 0" line
   void tStkRetryTimer();
   void ShowStkText(const std::string& text);
   bool StkCommandTextSafe(const std::string& text, const char* what);
   std::string stkRetryCode_;
+  bool stkRetryAnswer_ = false;  // the paused retry is the answer, not a Get Info
+  std::string stkAnswer_;        // the last "AT+STGR=" command sent
+  int stkAnswerErrors_ = 0;      // "ERROR"s to it in a row
   std::int32_t stkRetryJob_ = 0;
   int menuWalks_ = 0;        // walks of the card's menu that came back to its main menu
   bool walkProgressed_ = false;  // the walk went past the main menu since it was last answered
@@ -309,12 +318,23 @@ class TConsoleLine : public QObject {
     bool cardReportedInReset = false;  // "+WIND: 1" came before that "OK"
     bool awaitingBootReport = false;   // a reset's reboot has yet to report the card
     bool cardOut = false;              // "+WIND: 0" seen, no "+WIND: 1" since
+    bool cardCheckDue = false;         // a reset ran since the registered card's IMSI was read
+    bool checkingCard = false;         // "AT+CIMI" out to tell whether the card is still the same
   };
   TBringUpState BringUp;
   at::TCardReportReader CardReports;
+  std::string cardImsi_;  // the IMSI read at the bring-up of the card the line holds
 
   bool LineIdleAfterChain() const;
   void StartNewCard();
+  // A reset's reboot says nothing of a card swapped while it ran: before a
+  // registered card's calls, SMS and balance check run after a reset, its
+  // IMSI is read again and compared with the one read at its bring-up. A
+  // different or unreadable IMSI is a new card, brought up as one.
+  void SendCardCheck();
+  void CardCheckAnswered(const std::string& imsi);
+  void CardCheckFailed(const std::string& why);
+  static constexpr int CardCheckRetryLimit = 3;  // "ERROR"s to that "AT+CIMI" before the card counts as new
   void StopOldCardWork();
   void ResetReceiver();
   bool Retrying(TReplyType reply) const;
@@ -350,6 +370,7 @@ class TConsoleLine : public QObject {
   // takes its No: unattended lines must not stand still behind it.
   static constexpr int CallQuestionDeadlineDefaultMs = 60000;
   int CallQuestionDeadlineMs = CallQuestionDeadlineDefaultMs;
+  static constexpr int UssdRetryPauseMs = 1000;  // before a balance answer without a balance is asked again
   // =========================================================================
 
   // --- Calls, SMS and balance check (uLineCalls.cpp, uLineSms.cpp,
@@ -422,7 +443,9 @@ class TConsoleLine : public QObject {
   // modem restarts meanwhile and would swallow a command sent at once.
   static constexpr int SmsAfterResetMs = 5000;
   static constexpr int SmsRetryPauseMs = 1000;   // before a refused SMS is sent again
-  TTimer* tSmsRetry_ = nullptr;  // paces an SMS resent after a refusal or a modem reset
+  // Paces an SMS resent after a refusal or a modem reset, and a balance
+  // check asked again.
+  TTimer* tSmsRetry_ = nullptr;
 };
 
 }  // namespace corvane

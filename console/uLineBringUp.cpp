@@ -94,6 +94,7 @@ void TConsoleLine::SendModemReset() {
   AddFuncLog("Reset modem");
   AddFuncLog("F002 : " + std::string(kResetCommand));
   Data.StkErrorCount = 0;
+  stkAnswerErrors_ = 0;
   // A redial or an SMS resend that fires during the reboot would take the
   // reset's "OK" for its own answer; they resume once the reset is answered.
   tDial->SetEnabled(false);
@@ -184,7 +185,9 @@ void TConsoleLine::HandleResetReply(const std::string& Chunk) {
       case ljRegistered:
         // The calls, SMS and balance check wait for the reboot's card report
         // too: a command sent while the modem still reboots is lost on
-        // firmware that goes deaf meanwhile.
+        // firmware that goes deaf meanwhile. The card may have been swapped
+        // while the modem rebooted: the start timer checks it first.
+        BringUp.cardCheckDue = true;
         if (BringUp.cardReportedInReset) tOn->SetEnabled(true);
         break;
       default:
@@ -194,7 +197,9 @@ void TConsoleLine::HandleResetReply(const std::string& Chunk) {
         Data.RxBuffer.clear();
         Reply() = rtIdle;
         if (Data.Job == ljDialling) tDial->SetEnabled(true);
-        if (Data.Job == ljSms1 || Data.Job == ljSms2) {
+        // A balance check the reset cut short lost its network session.
+        if (Data.Job == ljSms1 || Data.Job == ljSms2 || Data.Job == ljCekPulsa) {
+          Data.UssdPending = false;
           tSmsRetry_->SetInterval(SmsAfterResetMs);
           tSmsRetry_->SetEnabled(true);
         }
@@ -226,12 +231,49 @@ void TConsoleLine::HandleImsiReply(const std::string& Chunk) {
     AddFuncLog("F019-1 IMSI : " + imsi);
     Data.RxBuffer.clear();
     Reply() = rtIdle;
+    if (BringUp.checkingCard) {
+      CardCheckAnswered(imsi);
+      return;
+    }
+    cardImsi_ = imsi;
     stkWalking_ = Data.StkArmed;
     SendStkGetInfo("0");
   } else if (final.kind == at::TFinal::Error) {
     AddFuncLog("F019-2 :IMSI req. error");
     RetryAfterError(rtImsi);
   }
+}
+
+// ---------------------------------------------------------------------------
+// The registered card after a reset.
+
+void TConsoleLine::SendCardCheck() {
+  // The start timer runs the calls once the card is known to be the same.
+  tOn->SetEnabled(false);
+  BringUp.checkingCard = true;
+  SendImsiQuery();
+}
+
+void TConsoleLine::CardCheckAnswered(const std::string& imsi) {
+  BringUp.checkingCard = false;
+  BringUp.cardCheckDue = false;
+  if (imsi.empty() || imsi != cardImsi_) {
+    CardCheckFailed(imsi.empty() ? "no IMSI in the answer"
+                                 : "IMSI " + imsi + " is not the registered card's (" + cardImsi_ + ")");
+    return;
+  }
+  AddFuncLog("F019-3 : same card after the reset");
+  // On, as the registered card's start timer runs: its later ticks find the
+  // step under way.
+  tOn->SetEnabled(true);
+  tOnTimer();
+}
+
+void TConsoleLine::CardCheckFailed(const std::string& why) {
+  AddFuncLog("F019-4 : " + why + "; another card, brought up as a new one");
+  Data.RxBuffer.clear();
+  Reply() = rtIdle;
+  StartNewCard();
 }
 
 // ---------------------------------------------------------------------------
@@ -257,11 +299,20 @@ void TConsoleLine::RetryAfterError(TReplyType reply) {
     BringUp.errorCount = 0;
   }
   ++BringUp.errorCount;
-  if (BringUp.errorCount > Form.Card.maxgagal) {
-    AddFuncLog("F035 : " + std::string(CommandName(reply)) + " refused " + std::to_string(BringUp.errorCount) +
-               " times, giving up; resetting the modem");
+  // A card that will not tell its IMSI after a reset is taken for a new
+  // one soon: a new card's bring-up is what it needs, not more resets.
+  const bool cardCheck = reply == rtImsi && BringUp.checkingCard;
+  const int limit = cardCheck ? std::min<int>(Form.Card.maxgagal, CardCheckRetryLimit) : Form.Card.maxgagal;
+  if (BringUp.errorCount > limit) {
+    const std::string refused =
+        std::string(CommandName(reply)) + " refused " + std::to_string(BringUp.errorCount) + " times";
     BringUp.errorReply = rtNone;
     BringUp.errorCount = 0;
+    if (cardCheck) {
+      CardCheckFailed(refused);
+      return;
+    }
+    AddFuncLog("F035 : " + refused + ", giving up; resetting the modem");
     SendModemReset();
     return;
   }

@@ -76,7 +76,10 @@ void TConsoleLine::StopOldCardWork() {
   PendingAnswer.clear();
   Data.UssdPending = false;
   BringUp = TBringUpState{};
+  cardImsi_.clear();
   answerText_.clear();
+  stkAnswer_.clear();
+  stkAnswerErrors_ = 0;
   menuWalks_ = 0;
   walkProgressed_ = false;
   stkWalking_ = false;
@@ -118,6 +121,10 @@ void TConsoleLine::tOnTimer() {
       }
       break;
     case ljRegistered:
+      if (BringUp.cardCheckDue) {
+        SendCardCheck();
+        break;
+      }
       // The timer stays on; the later ticks find the job of the task under
       // way and leave it alone until its handler stops the timer.
       if (ckCall->isChecked() || ckCall2->isChecked()) {

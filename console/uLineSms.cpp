@@ -177,10 +177,11 @@ void TConsoleLine::ResendSms() {
 
 void TConsoleLine::tSmsRetryTimer() {
   tSmsRetry_->SetEnabled(false);
-  // Only while the line still waits behind the reset it sent for this SMS;
+  // Only while the line still waits behind the pause or reset of this step;
   // anything that took the line over since has its own reply under way.
-  const bool smsUnderWay = Data.Job == ljSms1 || Data.Job == ljSms2;
-  if (smsUnderWay && Reply() == rtIdle) ResendSms();
+  if (Reply() != rtIdle) return;
+  if (Data.Job == ljSms1 || Data.Job == ljSms2) ResendSms();
+  else if (Data.Job == ljCekPulsa && !Data.UssdPending) SendUssdCommand(Form.Card.cekpulsa);
 }
 
 // ---------------------------------------------------------------------------
@@ -258,7 +259,14 @@ void TConsoleLine::ParseCusd(const std::string& Text) {
       Data.RxBuffer = rest;
       return;
     }
-    SendUssdCommand(Form.Card.cekpulsa);
+    // A network that has just ended the session ends the next one too when
+    // asked at once; the pause gives it time.
+    Data.UssdPending = false;
+    Reply() = rtIdle;
+    Data.RxBuffer = rest;
+    AddFuncLog("F031-1: no balance in the answer, asking again in " + std::to_string(UssdRetryPauseMs) + " ms");
+    tSmsRetry_->SetInterval(UssdRetryPauseMs);
+    tSmsRetry_->SetEnabled(true);
     return;
   }
 

@@ -124,6 +124,7 @@ void TConsoleLine::tDelayTimer() {
     return;
   }
   comVorel->SendString(PendingAnswer);
+  stkAnswer_ = PendingAnswer;
   Reply() = rtStkResponse;
   Data.RxBuffer.clear();
   AddFuncLog("Give Response");
@@ -133,14 +134,18 @@ void TConsoleLine::tDelayTimer() {
 bool TConsoleLine::SendStkResponse(const std::string& Args) {
   if (!comVorel->Open()) return false;
   if (!StkCommandTextSafe(Args, "answer")) return false;
-  const std::string command = std::string(CmdStkResponse) + Args + kCR;
+  SendStkAnswer(std::string(CmdStkResponse) + Args + kCR);
+  return true;
+}
+
+void TConsoleLine::SendStkAnswer(const std::string& command) {
   comVorel->SendString(command);
+  stkAnswer_ = command;
   Reply() = rtStkResponse;
   Data.RxBuffer.clear();
   AddFuncLog("Response");
   AddFuncLog("F013 : " + command);
   CommandSent(rtStkResponse);
-  return true;
 }
 
 bool TConsoleLine::SendStkInputData() {
@@ -218,6 +223,7 @@ void TConsoleLine::HandleStkResponseReply(const std::string& Chunk) {
   AddFuncLog("F021 : " + Data.RxBuffer);
   const std::string& buf = Data.RxBuffer;
   if (const std::size_t p = buf.find("+STIN:"); p != std::string::npos) {
+    stkAnswerErrors_ = 0;
     AddFuncLog(kBar);
     AddFuncLog("F021-1:Receive status");
     const std::size_t from = p + 6;
@@ -255,6 +261,7 @@ void TConsoleLine::HandleStkResponseReply(const std::string& Chunk) {
     return;
   }
   if (stk::HasInputPrompt(buf)) {
+    stkAnswerErrors_ = 0;
     AddFuncLog(buf);
     if (!SendStkInputData() && comVorel->Open()) {
       // The entry cannot be typed: leave it with ESC, which the modem
@@ -272,13 +279,39 @@ void TConsoleLine::HandleStkResponseReply(const std::string& Chunk) {
   if (final == at::TFinal::Ok) {
     AddFuncLog(kBar);
     AddFuncLog("F021-4:Response STK OK no STIN");
+    stkAnswerErrors_ = 0;
     Data.RxBuffer.clear();
     Reply() = rtIdle;
   } else if (final == at::TFinal::Error) {
     AddFuncLog("F021-5:Response STK error");
     Data.RxBuffer.clear();
     Reply() = rtIdle;
+    RetryStkAnswer();
   }
+}
+
+// The answer as a log line names it: the command without its line end.
+std::string TConsoleLine::StkAnswerShown() const {
+  const std::string_view command(stkAnswer_);
+  return at::Readable(command.substr(0, command.find(kCR)));
+}
+
+// A refused answer leaves the card still waiting for it: nothing else would
+// come of the screen until the card's own time-out.
+void TConsoleLine::RetryStkAnswer() {
+  if (stkAnswer_.empty()) return;
+  const std::string answer = StkAnswerShown();
+  if (++stkAnswerErrors_ > StkAnswerRetryLimit) {
+    const std::string why = "F021-9: " + answer + " refused " + std::to_string(stkAnswerErrors_) + " times; ";
+    stkAnswerErrors_ = 0;
+    StkStuck(why);
+    return;
+  }
+  stkRetryAnswer_ = true;
+  stkRetryJob_ = Data.Job;
+  tStkRetry->SetEnabled(true);
+  AddFuncLog("F021-10: error " + std::to_string(stkAnswerErrors_) + ", " + answer + " again in " +
+             std::to_string(StkRetryPauseMs) + " ms");
 }
 
 // ---------------------------------------------------------------------------
@@ -493,10 +526,12 @@ void TConsoleLine::StkErrorLadder() {
       return;
     }
   }
-  // Past the ladder the card's dialogue is stuck; a card being registered
-  // starts again from a reset, a registered one is left alone.
-  const std::string why =
-      "F016-26: Get Info " + std::to_string(Data.StkCommand) + " refused " + std::to_string(n) + " times; ";
+  StkStuck("F016-26: Get Info " + std::to_string(Data.StkCommand) + " refused " + std::to_string(n) + " times; ");
+}
+
+// Past its retries the card's dialogue is stuck; a card being registered
+// starts again from a reset, a registered one is left alone.
+void TConsoleLine::StkStuck(const std::string& why) {
   if (Data.Job == ljStart && Data.StkArmed) {
     AddFuncLog(why + "resetting the modem");
     SendModemReset();
@@ -507,6 +542,7 @@ void TConsoleLine::StkErrorLadder() {
 
 void TConsoleLine::ScheduleStkRetry(const std::string& code) {
   stkRetryCode_ = code;
+  stkRetryAnswer_ = false;
   stkRetryJob_ = Data.Job;
   tStkRetry->SetEnabled(true);
   AddFuncLog("F016-22: error " + std::to_string(Data.StkErrorCount) + ", Get Info " + code + " again in " +
@@ -536,11 +572,13 @@ void TConsoleLine::tStkRetryTimer() {
   tStkRetry->SetEnabled(false);
   // Only a line still sitting where the error left it asks again: a card
   // report, a reset or a new start has taken it elsewhere meanwhile.
+  const std::string what = stkRetryAnswer_ ? StkAnswerShown() : "Get Info " + stkRetryCode_;
   if (!comVorel->Open() || Reply() != rtIdle || Data.Job != stkRetryJob_ || tOn->Enabled()) {
-    AddFuncLog("F016-23: line has moved on, Get Info " + stkRetryCode_ + " not sent");
+    AddFuncLog("F016-23: line has moved on, " + what + " not sent");
     return;
   }
-  SendStkGetInfo(stkRetryCode_);
+  if (stkRetryAnswer_) SendStkAnswer(stkAnswer_);
+  else SendStkGetInfo(stkRetryCode_);
 }
 
 }  // namespace corvane

@@ -206,8 +206,12 @@ TEST(Chain, TheSwitchOffDelayDisarmsTheCardAndItsResetStartsTheCalls) {
   RegisterCard(rig);
   const std::size_t before = HostCommands(rig.Modem(2)).size();
   ASSERT_TRUE(WaitUntil([&] { return FirstCommands(rig.Modem(2), before, 2).size() == 2; }, kWait));
-  EXPECT_EQ(FirstCommands(rig.Modem(2), before, 2),
-            (std::vector<std::string>{"AT+CFUN=1", "ATD" + rig.Window().Card.no2dial + ";"}));
+  ASSERT_TRUE(WaitUntil([&] { return FirstCommands(rig.Modem(2), before, 3).size() == 3; }, kWait));
+  // The card is told apart from one swapped during the reboot first.
+  EXPECT_EQ(FirstCommands(rig.Modem(2), before, 3),
+            (std::vector<std::string>{"AT+CFUN=1", "AT+CIMI", "ATD" + rig.Window().Card.no2dial + ";"}));
+  EXPECT_TRUE(Logged(l, "F019-3 : same card after the reset"));
+  EXPECT_EQ(StaticTextColor(l.lRegistrasi), clLime);
   EXPECT_FALSE(l.tMatikan->Enabled());
   EXPECT_FALSE(l.Data.StkArmed);
 }
@@ -221,10 +225,41 @@ TEST(Chain, TheRebootsReportOfTheRegisteredCardIsNoNewCard) {
   const std::size_t before = HostCommands(rig.Modem(2)).size();
   const int reports = LogCount(l, "F032-1 :Card Exists");
   ASSERT_TRUE(WaitUntil([&] { return LogCount(l, "F032-1 :Card Exists") > reports; }, kWait));
+  ASSERT_TRUE(WaitUntil([&] { return Logged(l, "F019-3 : same card after the reset"); }, kWait));
   Pump(400);
-  EXPECT_EQ(HostCommandsFrom(rig.Modem(2), before), std::vector<std::string>{"AT+CFUN=1"});
+  EXPECT_EQ(HostCommandsFrom(rig.Modem(2), before), (std::vector<std::string>{"AT+CFUN=1", "AT+CIMI"}));
   EXPECT_EQ(l.Data.Job, ljStart);
   EXPECT_FALSE(l.tOn->Enabled());
   EXPECT_FALSE(l.Data.StkArmed);
   EXPECT_EQ(StaticTextColor(l.lRegistrasi), clLime) << "still the registered card";
+}
+
+TEST(Chain, ACardSwappedDuringTheSwitchOffResetIsBroughtUpAsANewCard) {
+  // A booting modem reports the card it finds, not the one it lost: only
+  // "+WIND: 1" tells the line of the swap.
+  TScenarioRig rig(2, "[modem 2]\nrestart_ms = 700\n");
+  TConsoleLine& l = rig.Line(2);
+  l.ckCall->setChecked(true);
+  RegisterCard(rig);
+  const std::size_t before = HostCommands(rig.Modem(2)).size();
+  ASSERT_TRUE(WaitUntil([&] { return rig.Modem(2).Status().booting; }, kWait));
+  rig.Modem(2).RemoveCard();
+  rig.Modem(2).InsertCard("B");
+  ASSERT_TRUE(WaitUntil([&] { return ImsiRead(l, TScenarioRig::Imsi("B", 2)) && LogCount(l, "F019-1 IMSI") >= 3; },
+                        kWait))
+      << [&] {
+           std::string all;
+           for (const std::string& e : LogEntries(l)) all += e + "\n";
+           return all;
+         }();
+  EXPECT_TRUE(Logged(l, "F019-4 : IMSI " + TScenarioRig::Imsi("B", 2) + " is not the registered card's (" +
+                            TScenarioRig::Imsi("A", 2) + ")"));
+  const std::vector<std::string> sent = HostCommandsFrom(rig.Modem(2), before);
+  EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + std::min<std::size_t>(sent.size(), 7)),
+            (std::vector<std::string>{"AT+CFUN=1", "AT+CIMI", "AT+CSQ", "AT+STSF=1", "AT+CFUN=1", "AT+CIMI",
+                                      "AT+STGI=0"}));
+  for (const std::string& c : sent) EXPECT_NE(c.rfind("ATD", 0), 0u) << "no call on a card not registered";
+  EXPECT_EQ(StaticTextColor(l.lRegistrasi), clFuchsia);
+  EXPECT_TRUE(l.Data.StkArmed) << "the new card's menu is walked";
+  EXPECT_EQ(l.Data.Job, ljStart);
 }

@@ -147,6 +147,15 @@ TEST(Balance, AnswersWithoutMessageAreAskedAgainUpToTheFailureLimit) {
   EXPECT_EQ(b.line->Data.Job, ljIdle);
   EXPECT_EQ(b.line->Reply(), rtIdle);
   EXPECT_EQ(Colour(b.line->lCekPulsa), clRed);
+  // Paced: a network that has just ended the session is not asked at once.
+  std::vector<long long> sent;
+  for (const modemsim::TranscriptEntry& e : b.modem->Transcript().Entries())
+    if (e.direction == modemsim::Direction::ToModem && e.bytes.find("AT+CUSD=1") != std::string::npos)
+      sent.push_back(e.ms);
+  ASSERT_EQ(sent.size(), 3u);
+  for (std::size_t i = 1; i < sent.size(); ++i)
+    EXPECT_GE(sent[i] - sent[i - 1], TConsoleLine::UssdRetryPauseMs - 50) << "asked again " << i;
+  EXPECT_TRUE(b.Logged("F031-1: no balance in the answer, asking again in 1000 ms"));
 }
 
 }  // namespace

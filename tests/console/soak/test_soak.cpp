@@ -51,17 +51,7 @@ constexpr auto kUnplugNoticeLimit = 8s;
 // Fault classes still open in the console's lines: reported, not failed.
 // Empty: every broken promise fails the test. CORVANE_SOAK_STRICT=1 fails
 // on every class regardless.
-//
-// Open at the time of writing:
-// - "card never finished after F021-5": an "ERROR" or "+CME ERROR" to the
-//   card's answer ("AT+STGR=0,1,1") is logged "F021-5:Response STK error",
-//   then the line sends nothing until the idle-step deadline resets the
-//   modem 60 s later; a card refused twice cannot finish in two minutes.
-// - "lime carried over Reg": a card swapped while the modem reboots from the
-//   reset after a registration reports only "+WIND: 1" (a booting modem
-//   says nothing of the card it lost); the line takes it for the registered
-//   card, keeps "Reg" lime and runs the calls, SMS and balance on it.
-const std::set<std::string> kOpenFaultClasses = {"card never finished after F021-5", "lime carried over Reg"};
+const std::set<std::string> kOpenFaultClasses = {};
 
 std::string MainIni() {
   std::string ini = "[Corvane_V4]\r\nKARTU=Soak;\r\nkartuaktif=0\r\nMAXDELAY=100\r\n";

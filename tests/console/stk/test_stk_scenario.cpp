@@ -9,6 +9,7 @@
 
 
 #include "ModemBank.h"
+#include "ScenarioSupport.h"
 #include "StkLineFixture.h"
 #include "uConstType.h"
 
@@ -206,4 +207,52 @@ TEST(StkScenario, ACardThatRefusesItsInputIsGivenUpAfterAFewWalks) {
   const std::size_t sentBefore = s.Modem().Transcript().HostSize();
   Pump(1500);
   EXPECT_EQ(s.Modem().Transcript().HostSize(), sentBefore) << s.Host().substr(sentBefore);
+}
+
+namespace {
+
+modemsim::FaultRule RefuseAnswer(const std::string& command, int times) {
+  modemsim::FaultRule r;
+  r.Set("command", command);
+  r.Set("reply", "error");
+  r.times = times;
+  return r;
+}
+
+}  // namespace
+
+// A refused answer leaves the card waiting for it: it is given again after a
+// pause, and the registration goes on once the modem takes it.
+TEST(StkScenario, ARefusedAnswerIsGivenAgainAfterAPause) {
+  TScenarioLine s(200);
+  s.Modem().AddFault(RefuseAnswer("AT+STGR=0,1,1", 2));
+  ASSERT_TRUE(WaitUntil([&] { return s.line->Data.Job == ljRegistered; }, 25000)) << s.Host();
+  EXPECT_TRUE(WaitUntil([&] { return InOrder(s.Host(), kRegistrationDialogue) != std::string::npos; }, 2000))
+      << s.Host();
+  EXPECT_TRUE(Logged(*s.line, "F021-10: error 1, AT+STGR=0,1,1 again in 1000 ms"));
+  EXPECT_TRUE(Logged(*s.line, "F021-10: error 2, AT+STGR=0,1,1 again in 1000 ms"));
+  const std::vector<long long> sent = CommandTimes(s.Modem(), "AT+STGR=0,1,1");
+  ASSERT_EQ(sent.size(), 3u) << s.Host();
+  for (std::size_t i = 1; i < sent.size(); ++i)
+    EXPECT_GE(sent[i] - sent[i - 1], TConsoleLine::StkRetryPauseMs - 50) << "paced, not at once";
+  EXPECT_EQ(StaticTextColor(s.line->lRegistrasi), clLime);
+}
+
+// An answer the modem never takes is given up, said so, and the card is
+// started again from a modem reset instead of waiting for its own time-out.
+TEST(StkScenario, AnAnswerRefusedPastItsRetriesResetsTheModem) {
+  TScenarioLine s(200);
+  s.Modem().AddFault(RefuseAnswer("AT+STGR=0,1,1", 0));
+  const std::string giveUp = "F021-9: AT+STGR=0,1,1";
+  ASSERT_TRUE(WaitUntil([&] { return Logged(*s.line, giveUp); }, 15000)) << s.Host();
+  EXPECT_TRUE(Logged(*s.line, giveUp + " refused " + std::to_string(TConsoleLine::StkAnswerRetryLimit + 1) +
+                                  " times; resetting the modem"));
+  const std::vector<std::string> host = HostCommands(s.Modem());
+  const auto last = std::find(host.rbegin(), host.rend(), "AT+STGR=0,1,1");
+  ASSERT_NE(last, host.rend());
+  ASSERT_TRUE(WaitUntil([&] { return HostCommands(s.Modem()).size() > host.size() - (last - host.rbegin()); }, 5000));
+  const std::vector<std::string> now = HostCommands(s.Modem());
+  EXPECT_EQ(now[host.size() - (last - host.rbegin())], "AT+CFUN=1");
+  EXPECT_EQ(std::count(now.begin(), now.end(), "AT+STGR=0,1,1"), TConsoleLine::StkAnswerRetryLimit + 1);
+  EXPECT_FALSE(s.Modem().Status().cardRegistered);
 }
