@@ -151,7 +151,7 @@ void TConsoleLine::CreateTimers() {
       {&L::tMatikan, "tMatikan", 10000, &L::tMatikanTimer},
       {&L::tDelay, "tDelay", 1000, &L::tDelayTimer},
       {&L::tBringUpRetry, "tBringUpRetry", BringUpRetryPauseMs, &L::tBringUpRetryTimer},
-      {&L::tBringUpGuard, "tBringUpGuard", BringUpAnswerLimitMs, &L::tBringUpGuardTimer},
+      {&L::tAnswerGuard, "tAnswerGuard", AnswerLimitMs, &L::tAnswerGuardTimer},
       {&L::tStkRetry, "tStkRetry", StkRetryPauseMs, &L::tStkRetryTimer},
       {&L::tSmsRetry_, "tSmsRetry", SmsAfterResetMs, &L::tSmsRetryTimer},
       {&L::tPortCheck, "tPortCheck", PortCheckMs, &L::tPortCheckTimer},

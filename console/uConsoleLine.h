@@ -254,7 +254,7 @@ class TConsoleLine : public QObject {
   //   whatever the reply state and however the bytes were split.
   // - "ERROR" to "ATE0", "AT+CFUN=1" and "AT+CIMI" is retried after
   //   tBringUpRetry's pause; past maxgagal errors in a row the line gives up
-  //   and resets the modem once more. tBringUpGuard ends the wait of every
+  //   and resets the modem once more. tAnswerGuard ends the wait of every
   //   command (below); a bring-up command that gets no final result in time
   //   resets the modem ("AT+CFUN=1" only up to its "OK": the wait for the
   //   card is the one untimed wait of a line).
@@ -270,10 +270,10 @@ class TConsoleLine : public QObject {
   //   timers and its queued answer.
   static constexpr std::size_t RxBufferLimit = 4096;
   static constexpr int BringUpRetryPauseMs = 1000;
-  static constexpr int BringUpAnswerLimitMs = 30000;
+  static constexpr int AnswerLimitMs = 30000;
 
   TTimer* tBringUpRetry = nullptr;  // one-shot pause before an "ERROR" is retried
-  TTimer* tBringUpGuard = nullptr;  // one-shot: no answer to a command in time
+  TTimer* tAnswerGuard = nullptr;  // one-shot: no answer to a command in time
   // A modem unplugged while its line is on: the serial layer marks the
   // device lost and nothing more is read. The line says so once, stops its
   // timers and unticks On; ticking On again reopens the port.
@@ -286,7 +286,7 @@ class TConsoleLine : public QObject {
   void AfterReplyHandler(const std::string& Chunk);
   void ParseWind(int windValue);
   void tBringUpRetryTimer();
-  void tBringUpGuardTimer();
+  void tAnswerGuardTimer();
 
   void SendSignalQuery();
   void SendStkOn();
@@ -313,7 +313,6 @@ class TConsoleLine : public QObject {
     TReplyType retryReply = rtNone;  // command waiting out its retry pause
     TReplyType errorReply = rtNone;  // command whose "ERROR"s are counted
     int errorCount = 0;
-    TReplyType guardedReply = rtNone;  // command tBringUpGuard times
     bool resetOkSeen = false;          // the last "AT+CFUN=1" was answered "OK"
     bool cardReportedInReset = false;  // "+WIND: 1" came before that "OK"
     bool awaitingBootReport = false;   // a reset's reboot has yet to report the card
@@ -339,8 +338,8 @@ class TConsoleLine : public QObject {
   void ResetReceiver();
   bool Retrying(TReplyType reply) const;
   void RetryAfterError(TReplyType reply);
-  // Every command the line sends is timed by tBringUpGuard (its interval,
-  // BringUpAnswerLimitMs as laid out, is the deadline of each command): the
+  // Every command the line sends is timed by tAnswerGuard (its interval,
+  // AnswerLimitMs as laid out, is the deadline of each command): the
   // sender arms it, every chunk is read against the command it answers
   // (WatchAnswer), and a deadline that passes logs which command went
   // unanswered, with the tag of its step, and takes that step's way out.
@@ -433,6 +432,7 @@ class TConsoleLine : public QObject {
   TCallId callResetFor_ = TCallId::None;
   std::int32_t resetDialErrors_ = 0;
   std::int32_t ussdShortCount_ = 0;
+  TReplyType guardedReply_ = rtNone;  // the command tAnswerGuard times
   std::string answerText_;     // what came since the guarded command went out
   int guardPeriodsLeft_ = 0;   // guard intervals left before the wait is given up
   bool smsTextMode_ = false;   // "AT+CMGF=1" answered since the last reset

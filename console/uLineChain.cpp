@@ -70,7 +70,7 @@ void TConsoleLine::ckOnClick() {
 // after a swap marks the new card as registered and refuses its menu).
 void TConsoleLine::StopOldCardWork() {
   DropPendingStk({});
-  for (TTimer* t : {tWatchDog, tTimeOut, tMatikan, tDelay, tBringUpRetry, tBringUpGuard, tSmsRetry_}) t->SetEnabled(false);
+  for (TTimer* t : {tWatchDog, tTimeOut, tMatikan, tDelay, tBringUpRetry, tAnswerGuard, tSmsRetry_}) t->SetEnabled(false);
   // A call of the old card must not be hung up or redialled on the next.
   StopCallTimers();
   PendingAnswer.clear();

@@ -82,23 +82,23 @@ void TConsoleLine::CommandSent(TReplyType reply) {
 }
 
 void TConsoleLine::ArmAnswerGuard(TReplyType reply) {
-  BringUp.guardedReply = reply;
+  guardedReply_ = reply;
   const TLineCommand* c = LineCommand(reply);
   guardPeriodsLeft_ = c ? c->periods : 1;
   answerText_.clear();
-  tBringUpGuard->SetEnabled(false);
-  tBringUpGuard->SetEnabled(true);
+  tAnswerGuard->SetEnabled(false);
+  tAnswerGuard->SetEnabled(true);
 }
 
 void TConsoleLine::StopAnswerGuard() {
-  tBringUpGuard->SetEnabled(false);
-  BringUp.guardedReply = rtNone;
+  tAnswerGuard->SetEnabled(false);
+  guardedReply_ = rtNone;
   answerText_.clear();
 }
 
 void TConsoleLine::WatchAnswer(const std::string& Chunk) {
-  if (BringUp.guardedReply == rtNone) return;
-  const TLineCommand* c = LineCommand(BringUp.guardedReply);
+  if (guardedReply_ == rtNone) return;
+  const TLineCommand* c = LineCommand(guardedReply_);
   if (!c) return;
   answerText_ += Chunk;
   // A babbling modem must not grow the text without end; the final line
@@ -109,18 +109,18 @@ void TConsoleLine::WatchAnswer(const std::string& Chunk) {
 
 void TConsoleLine::TimeCardStep() {
   if (!stkWalking_ || Reply() != rtIdle || Data.Job != ljStart || !Data.StkArmed) return;
-  if (BringUp.guardedReply != rtNone || !comVorel->Open()) return;
+  if (guardedReply_ != rtNone || !comVorel->Open()) return;
   // Timers that end this wait themselves: a paced retry, the confirmation
   // time-out, the start timer.
   if (tStkRetry->Enabled() || tTimeOut->Enabled() || tOn->Enabled()) return;
   ArmAnswerGuard(rtIdle);
 }
 
-void TConsoleLine::tBringUpGuardTimer() {
+void TConsoleLine::tAnswerGuardTimer() {
   if (--guardPeriodsLeft_ > 0) return;  // the timer runs on for the next period
-  tBringUpGuard->SetEnabled(false);
-  const TReplyType reply = BringUp.guardedReply;
-  BringUp.guardedReply = rtNone;
+  tAnswerGuard->SetEnabled(false);
+  const TReplyType reply = guardedReply_;
+  guardedReply_ = rtNone;
   answerText_.clear();
   // A balance request the modem took waits for the network's report in the
   // idle receiver; anything else has moved on when the line waits elsewhere.
@@ -131,7 +131,7 @@ void TConsoleLine::tBringUpGuardTimer() {
   if (reply == rtIdle && !stkWalking_) return;
   const TLineCommand* c = LineCommand(reply);
   if (!c) return;
-  const int ms = tBringUpGuard->Interval() * c->periods;
+  const int ms = tAnswerGuard->Interval() * c->periods;
   const std::string waited = ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
   AddFuncLog(std::string(c->tag) + "no answer to " + std::string(c->text) + " in " + waited + "; " + c->giveUpText);
   (this->*(c->giveUp))();

@@ -154,7 +154,7 @@ TEST_P(SilentModem, ResetsTheModemInsteadOfWaitingForEver) {
   TScenarioRig rig(2);
   rig.Modem(line).AddFault(Fault(command, "reply", "silent", 1));
   TConsoleLine& l = rig.Line(line);
-  l.tBringUpGuard->SetInterval(400);
+  l.tAnswerGuard->SetInterval(400);
   l.ckOn->setChecked(true);
   const std::string noAnswer = "F034 : no answer to " + command + " in 400 ms; resetting the modem";
   ASSERT_TRUE(WaitUntil([&] { return Logged(l, noAnswer); }, kWait));
@@ -174,7 +174,7 @@ TEST(BringUp, AnEmptyModemWaitsForItsCardWithoutTimingOut) {
   TScenarioRig rig(2);
   rig.Modem(2).RemoveCard();
   TConsoleLine& l = rig.Line(2);
-  l.tBringUpGuard->SetInterval(300);
+  l.tAnswerGuard->SetInterval(300);
   l.ckOn->setChecked(true);
   ASSERT_TRUE(WaitUntil([&] { return Logged(l, "F032-2 :Card NOT Exists"); }, kWait));
   Pump(1000);

@@ -292,7 +292,7 @@ TEST(CardReports, SwitchingOffStopsTheOldCardsWorkAndEmptiesTheReply) {
   l.Reply() = rtStkGetInfo;
   l.Data.RxBuffer = "\r\n+STGI: \"half";
   l.ckOn->setChecked(false);
-  for (TTimer* t : {l.tOn, l.tWatchDog, l.tTimeOut, l.tMatikan, l.tDelay, l.tBringUpGuard, l.tBringUpRetry})
+  for (TTimer* t : {l.tOn, l.tWatchDog, l.tTimeOut, l.tMatikan, l.tDelay, l.tAnswerGuard, l.tBringUpRetry})
     EXPECT_FALSE(t->Enabled()) << t->objectName().toStdString();
   EXPECT_TRUE(l.PendingAnswer.empty());
   EXPECT_EQ(l.Reply(), rtIdle);

@@ -237,7 +237,7 @@ class TVariantLine {
     line->tOn->SetInterval(100);
     line->tMatikan->SetInterval(200);
     line->tHangup->SetInterval(200);
-    line->tBringUpGuard->SetInterval(kGuardMs);
+    line->tAnswerGuard->SetInterval(kGuardMs);
     line->ckOn->setChecked(true);
   }
   ~TVariantLine() {

@@ -20,7 +20,7 @@ namespace {
 const std::map<std::string, int> kArmedMs = {
     {"tOn", 2000},           {"tDial", 1500},     {"tHangup", 1300},     {"tWatchDog", 1000},
     {"tTimeOut", 1000},      {"tMatikan", 1700},  {"tDelay", 1000},      {"tBringUpRetry", 1000},
-    {"tBringUpGuard", 1900}, {"tStkRetry", 1000}, {"tSmsRetry", 1200},
+    {"tAnswerGuard", 1900}, {"tStkRetry", 1000}, {"tSmsRetry", 1200},
 };
 
 // The timers of the form's layout: seven on each line.

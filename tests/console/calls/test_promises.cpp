@@ -111,7 +111,7 @@ TEST_P(Unanswered, IsGivenUpAfterItsDeadlineAndShownFailed) {
   TCallsBench b("", "[ussd *555#]\nstatus = none\n[sms *]\ndelay_ms = 3000\n");
   b.window->Card.cekpulsa = "*555#";
   if (*c.command) b.modem->AddFault(Silent(c.command));
-  b.line->tBringUpGuard->SetInterval(500);
+  b.line->tAnswerGuard->SetInterval(500);
   b.Tick(false, false, c.sms1, false, c.cekPulsa);
   b.SwitchOn();
   (c.sms1 ? b.line->mnSMS1 : b.line->mnCekPulsa)->trigger();

@@ -36,7 +36,7 @@ namespace {
 // The longest deadline of a line: the card's idle step in its registration,
 // which may take two answer limits of a command (the card may be waiting on
 // the network for an SMS it sent).
-constexpr long long kLongestDeadlineMs = 2LL * TConsoleLine::BringUpAnswerLimitMs;
+constexpr long long kLongestDeadlineMs = 2LL * TConsoleLine::AnswerLimitMs;
 // Slack for a loaded machine (and the sanitizers) on top of it.
 constexpr long long kStallMarginMs = 10000;
 // A line with nothing outstanding and no timer running, this long without a

@@ -595,7 +595,7 @@ TEST(StkLine, ACommandWithoutAStepLeavesTheLineIdleAndClear) {
 // A modem silent after an answer: the deadline of the answer resets it.
 TEST(StkLine, SilenceAfterAnAnswerEndsInAModemReset) {
   TStkLine t(2);
-  t.Line().tBringUpGuard->SetInterval(300);
+  t.Line().tAnswerGuard->SetInterval(300);
   t.Request("0");
   t.Feed(kMenuReply);
   ASSERT_EQ(t.SentUntil("\r"), "AT+STGR=0,1,1\r");
@@ -654,7 +654,7 @@ TEST(StkLine, LabelsShowModemTextAsPlainText) {
 // has the deadline of a command, and ends in a modem reset.
 TEST(StkLine, ACardQuietInTheMiddleOfItsRegistrationEndsInAModemReset) {
   TStkLine t(2, "1");
-  t.Line().tBringUpGuard->SetInterval(300);
+  t.Line().tAnswerGuard->SetInterval(300);
   t.Line().Reply() = rtImsi;
   t.Feed("\r\n510011234567890\r\n\r\nOK\r\n");
   ASSERT_EQ(t.SentUntil("\r"), "AT+STGI=0\r");
