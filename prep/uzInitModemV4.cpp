@@ -272,10 +272,8 @@ void TfzInitModem::closeEvent(QCloseEvent* event) {
   // After the Yes no answer or time-out may act, and the program ends as
   // soon as the port is closed.
   TApplication::CloseMainWindow(*this, *event, closed_, [this] { return FormClose(); }, [this] {
-    tReplyTimeOut->stop();
+    GoIdle();  // no answer, late answer or held command acts after the Yes
     tDeviceWatch->stop();
-    tLateAnswer->stop();
-    heldCommand_ = nullptr;
     try {
       comVorel1->SetOpen(false);
     } catch (const std::exception& e) {

@@ -19,9 +19,14 @@ QPointer<QWidget>& RunningWindow() {
 }
 bool gMainWindowClosed = false;
 
-void IniNoticeEntry(const std::string& text) {
-  std::fprintf(stderr, "%s%s\n", platform::EndLogPrefix(), text.c_str());
+// One line on stderr, named as the end log names the process.
+void LogLine(const char* text) noexcept {
+  std::fprintf(stderr, "%s%s\n", platform::EndLogPrefix(), text ? text : "");
   std::fflush(stderr);
+}
+
+void IniNoticeEntry(const std::string& text) {
+  LogLine(text.c_str());
   TApplication::ShowWarningLater(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
 }
 
@@ -125,9 +130,7 @@ void TApplication::CloseMainWindow(QWidget& window, QCloseEvent& event, bool& co
   MainWindowClosed(&window);
 }
 
-void TApplication::LogEndFailure(const char* what) noexcept {
-  std::fprintf(stderr, "%s%s\n", platform::EndLogPrefix(), what ? what : "");
-}
+void TApplication::LogEndFailure(const char* what) noexcept { LogLine(what); }
 
 void TApplication::ShowWarningLater(const QString& message) {
   // Shown once the event loop runs: above the main window, and never by a
