@@ -151,10 +151,8 @@ int TtyOpenExclusive(const char* path, int& fd, const TtyOpenLevels& levels) {
     return err;
   }
   // The device is ours: the lines go where the opener wants them at once.
-  const int up = (levels.dtr ? TIOCM_DTR : 0) | (levels.rts ? TIOCM_RTS : 0);
-  const int down = (levels.dtr ? 0 : TIOCM_DTR) | (levels.rts ? 0 : TIOCM_RTS);
-  if (down) ::ioctl(d, TIOCMBIC, &down);
-  if (up) ::ioctl(d, TIOCMBIS, &up);
+  TtySetModemLine(d, kTtyDtr, levels.dtr);
+  TtySetModemLine(d, kTtyRts, levels.rts);
   ::ioctl(d, TIOCEXCL);  // ignored for root; the flock above is what counts
   MakeRaw(t);
   if (const int err = SetTermios(d, t); err != 0) {

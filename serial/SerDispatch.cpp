@@ -268,23 +268,21 @@ void TBaseDispatcher::ConsumeInput(uint32_t n) {
   RoomMade(wasFull);
 }
 
+int32_t TBaseDispatcher::TakeAheadOne(uint8_t& c) {
+  const uint32_t peek = peekCount_.load(std::memory_order_relaxed);
+  if (peek >= InUnreadLocked()) return ecBufferIsEmpty;
+  c = inRing_[RingAdvance(inTail_, peek, kInRingSize)];
+  peekCount_.store(peek + 1, std::memory_order_relaxed);
+  return 0;
+}
+
 int32_t TBaseDispatcher::TakeAheadThroughGate(uint8_t& c) {
   uint32_t open = kGateOpen;
   if (!aheadGate_.compare_exchange_strong(open, kGateReading, std::memory_order_acquire))
     return kReadSlowly;
   // Inside the gate nothing but this thread moves the ring's unread end or
   // the read-ahead count; the trace is recorded the ordinary way.
-  int32_t r = kReadSlowly;
-  if (!trace_.On() && ReadingAheadLocked()) {
-    const uint32_t peek = peekCount_.load(std::memory_order_relaxed);
-    if (peek >= InUnreadLocked()) {
-      r = ecBufferIsEmpty;
-    } else {
-      c = inRing_[RingAdvance(inTail_, peek, kInRingSize)];
-      peekCount_.store(peek + 1, std::memory_order_relaxed);
-      r = 0;
-    }
-  }
+  const int32_t r = !trace_.On() && ReadingAheadLocked() ? TakeAheadOne(c) : kReadSlowly;
   aheadGate_.store(kGateOpen, std::memory_order_release);
   return r;
 }
@@ -305,9 +303,7 @@ int32_t TBaseDispatcher::TakeChar(uint8_t& c, bool mayReadAhead) {
   }
   std::lock_guard in(inputLock_);
   if (mayReadAhead && ReadingAheadLocked()) {
-    if (peekCount_ >= InUnreadLocked()) return ecBufferIsEmpty;
-    c = inRing_[RingAdvance(inTail_, peekCount_, kInRingSize)];
-    ++peekCount_;
+    if (const int32_t r = TakeAheadOne(c); r != 0) return r;
   } else {
     // Bytes a handler of the running notice was handed are taken first: this
     // read gets the next one, and the notice's end finds them consumed.
@@ -427,7 +423,6 @@ int32_t TBaseDispatcher::QueueBlock(const void* block, uint32_t len) {
   {
     std::lock_guard out(outputLock_);
     if (outRing_.empty()) return ecCommNotOpen;
-    RefreshDeviceStatus();
     const uint32_t pending = OutRingPendingLocked();
     const uint32_t free = outRingSize_ - pending;
     if (len > free) return ecOutputBufferTooSmall;
@@ -444,10 +439,7 @@ int32_t TBaseDispatcher::QueueBlock(const void* block, uint32_t len) {
     }
     if (sent < len) {
       const uint32_t copied = WriteToRing(bytes + sent, len - sent);
-      if (copied == 0 || copied != len - sent) {
-        RefreshDeviceStatus();
-        return ecPutBlockFail;
-      }
+      if (copied != len - sent) return ecPutBlockFail;
       // Only a copy that succeeded may mark the ring full.
       if (len - sent == free) outRingFull_ = true;
     }

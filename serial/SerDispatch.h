@@ -481,6 +481,9 @@ class TBaseDispatcher {
   // when the read must take the ordinary road under InputLock.
   static constexpr int32_t kReadSlowly = 1;
   int32_t TakeAheadThroughGate(uint8_t& c);
+  // One read-ahead byte (0 or ecBufferIsEmpty), by whoever may move
+  // peekCount_ now: InputLock or the gate.
+  int32_t TakeAheadOne(uint8_t& c);
   void OpenAheadGate() { aheadGate_.store(kGateOpen, std::memory_order_release); }
   void ShutAheadGate();
   void ConsumeHandedOutLocked();
