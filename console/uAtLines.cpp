@@ -12,6 +12,11 @@ namespace {
 // must not mistake them for an answer.
 constexpr std::array<std::string_view, 4> kUnsolicitedPrefixes = {"+WIND:", "+STIN:", "+CMTI:", "+CUSD:"};
 
+// Unsolicited lines no step acts on; the two with a line of text behind them.
+constexpr std::array<std::string_view, 11> kForeignPrefixes = {
+    "RING", "+CRING:", "+CLIP:", "+CCWA:", "+CREG:", "+CGREG:", "+CMTI:", "+CMT:", "+CBM:", "+CDS:", "+CDSI:"};
+constexpr std::array<std::string_view, 2> kWithTextLine = {"+CMT:", "+CBM:"};
+
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
 std::string_view Trim(std::string_view s) {
@@ -71,7 +76,56 @@ bool IsUnsolicited(std::string_view line) {
   const std::string_view t = Trim(line);
   for (std::string_view p : kUnsolicitedPrefixes)
     if (StartsWith(t, p)) return true;
+  return IsForeignUnsolicited(t);
+}
+
+bool IsForeignUnsolicited(std::string_view line) {
+  const std::string_view t = Trim(line);
+  for (std::string_view p : kForeignPrefixes)
+    if (p == "RING" ? t == p : StartsWith(t, p)) return true;
   return false;
+}
+
+std::string TUnsolicitedFilter::Feed(std::string_view chunk, std::vector<std::string>& removed) {
+  std::string text = std::move(held_);
+  held_.clear();
+  text.append(chunk);
+  std::string out;
+  out.reserve(text.size());
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!IsLineEnd(text[i])) continue;
+    const std::string_view line(text.data() + start, i - start);
+    const std::string_view t = Trim(line);
+    if (bodyNext_ && !t.empty()) {
+      bodyNext_ = false;
+      removed.emplace_back(t);
+    } else if (!t.empty() && IsForeignUnsolicited(t)) {
+      removed.emplace_back(t);
+      for (std::string_view p : kWithTextLine)
+        if (StartsWith(t, p)) bodyNext_ = true;
+    } else {
+      out.append(line);
+      out += text[i];
+      start = i + 1;
+      continue;
+    }
+    start = i + 1;  // the line and its line end leave the stream
+  }
+  const std::string_view partial(text.data() + start, text.size() - start);
+  std::string_view t = partial;
+  while (!t.empty() && static_cast<unsigned char>(t.front()) <= ' ') t.remove_prefix(1);
+  bool mayBecome = bodyNext_ && !t.empty();
+  for (std::string_view p : kForeignPrefixes)
+    if (!t.empty() && (StartsWith(t, p) || StartsWith(p, t))) mayBecome = true;
+  if (mayBecome && partial.size() < MaxLine) held_.assign(partial);
+  else out.append(partial);
+  return out;
+}
+
+void TUnsolicitedFilter::Clear() {
+  held_.clear();
+  bodyNext_ = false;
 }
 
 std::optional<int> CardReport(std::string_view line) {

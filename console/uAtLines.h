@@ -65,6 +65,29 @@ class TCardReportReader {
   bool discarding_ = false;
 };
 
+// Lines a modem sends of its own accord that no step of the console acts on:
+// "RING", "+CRING:", "+CLIP:", "+CCWA:", "+CREG:", "+CGREG:", "+CMTI:",
+// "+CMT:" and "+CBM:" (each with its text line), "+CDS:", "+CDSI:". They come
+// at any moment, inside an answer and during a reboot too; taken out of the
+// stream in this one place, they can never be read as an answer, nor count
+// as text the line does not understand. A chunk that ends in a piece that
+// may still become one of them keeps that piece back until its line is
+// complete (the next chunk). The card's own reports ("+WIND:", "+STIN:",
+// "+CUSD:") pass: the line acts on them.
+class TUnsolicitedFilter {
+ public:
+  static constexpr std::size_t MaxLine = 4096;  // a longer piece is passed on as it is
+  // The chunk without the lines it completes that are unsolicited; those are
+  // added to `removed`, trimmed.
+  std::string Feed(std::string_view chunk, std::vector<std::string>& removed);
+  void Clear();
+
+ private:
+  std::string held_;
+  bool bodyNext_ = false;  // the next line is the text of a "+CMT:" / "+CBM:"
+};
+bool IsForeignUnsolicited(std::string_view line);
+
 // --- Answers to the call, SMS and balance commands.
 //   CallSetupFailure  the first complete line by which a dial reports that no
 //                     call was set up: "NO CARRIER", "BUSY", "NO ANSWER" or

@@ -48,6 +48,7 @@ constexpr L::TReplyRoute kReplyRoutes[] = {
     {rtImsi, &L::HandleImsiReply, "HandleImsiReply", false},
     {rtSignal, &L::HandleSignalReply, "HandleSignalReply", false},
     {rtSmsFormat, &L::HandleSmsFormatReply, "HandleSmsFormatReply", false},
+    {rtSync, &L::HandleSyncReply, "HandleSyncReply", false},
 };
 
 }  // namespace
@@ -155,6 +156,8 @@ void TConsoleLine::CreateTimers() {
       {&L::tStkRetry, "tStkRetry", StkRetryPauseMs, &L::tStkRetryTimer},
       {&L::tSmsRetry_, "tSmsRetry", SmsAfterResetMs, &L::tSmsRetryTimer},
       {&L::tPortCheck, "tPortCheck", PortCheckMs, &L::tPortCheckTimer},
+      {&L::tResetPace, "tResetPace", ResetPaceDefaultMs, &L::tResetPaceTimer},
+      {&L::tBootReport, "tBootReport", BootReportWaitDefaultMs, &L::tBootReportTimer},
   };
   for (const TTimerLayout& t : kTimers) {
     TTimer* timer = new TTimer(this, QStringLiteral("%1_%2").arg(QLatin1String(t.name)).arg(number_), t.intervalMs);
@@ -233,13 +236,20 @@ void TConsoleLine::comVorelTrigger(QObject* /*CP*/, std::uint16_t Msg, std::uint
   DispatchChunk(chunk);
 }
 
-void TConsoleLine::DispatchChunk(const std::string& Chunk) {
-  BeforeReplyHandler(Chunk);
-  WatchAnswer(Chunk);
+void TConsoleLine::DispatchChunk(const std::string& Received) {
   const TReplyRoute* route = RouteFor(Reply());
+  // Unsolicited lines no step acts on leave the stream here, before any
+  // handler can take them for an answer.
+  std::vector<std::string> unsolicited;
+  const std::string Chunk = Unsolicited.Feed(Received, unsolicited);
   try {
-    if (OnDispatch) OnDispatch(route ? route->name : nullptr, Chunk);
-    if (route) (this->*(route->handler))(Chunk);
+    if (OnDispatch) OnDispatch(route ? route->name : nullptr, Received);
+    for (const std::string& line : unsolicited) AddFuncLog("F028-5 : unsolicited " + at::Readable(line));
+    if (!Chunk.empty()) {
+      BeforeReplyHandler(Chunk);
+      WatchAnswer(Chunk);
+      if (route) (this->*(route->handler))(Chunk);
+    }
   } catch (...) {
     // A handler whose command could not be written still leaves the card
     // reports of this chunk to be read: a card swap in it would be lost.
@@ -247,6 +257,7 @@ void TConsoleLine::DispatchChunk(const std::string& Chunk) {
     throw;
   }
   AfterReplyHandler(Chunk);
+  GuardFollowsReply();
   TimeCardStep();
 }
 

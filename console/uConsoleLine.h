@@ -13,14 +13,20 @@
 //   chunk to the reply handler selected by ReplyType[N - 1]; a value without
 //   a handler drops the chunk.
 #include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "uAtLines.h"
+#include "uCardSession.h"
 #include "uConstType.h"
 #include "uDataType.h"
 #include "uToolkit.h"
@@ -76,6 +82,8 @@ class TConsoleLine : public QObject {
 
   TfzCorvaneV4& Form;
   TLineData& Data;
+  // The card in the modem now; ended and begun anew by EndSession.
+  TCardSession Session;
   std::string PendingAnswer;  // "AT+STGR=" command queued for tDelay
 
   // Components of the line (widgets belong to the window's form).
@@ -185,7 +193,9 @@ class TConsoleLine : public QObject {
   void StkInfoBranch();
   void StkGiveUpScreen();
   void StkConfirmRegistration();
-  bool CountMenuWalk();
+  void RegistrationFailed();
+  void NoMenuMatch(const char* keywords, const std::string& firstText);
+  void StkWalkFailed();
   void StkErrorLadder();
   void ScheduleStkRetry(const std::string& code);
   void RetryStkAnswer();
@@ -198,12 +208,7 @@ class TConsoleLine : public QObject {
   bool StkCommandTextSafe(const std::string& text, const char* what);
   std::string stkRetryCode_;
   bool stkRetryAnswer_ = false;  // the paused retry is the answer, not a Get Info
-  std::string stkAnswer_;        // the last "AT+STGR=" command sent
-  int stkAnswerErrors_ = 0;      // "ERROR"s to it in a row
   std::int32_t stkRetryJob_ = 0;
-  int menuWalks_ = 0;        // walks of the card's menu that came back to its main menu
-  bool walkProgressed_ = false;  // the walk went past the main menu since it was last answered
-  bool stkWalking_ = false;  // the card's menu is being walked, not yet confirmed
 
  public:
   // Walks of its menu a card may take before its registration is given up.
@@ -317,12 +322,10 @@ class TConsoleLine : public QObject {
     bool cardReportedInReset = false;  // "+WIND: 1" came before that "OK"
     bool awaitingBootReport = false;   // a reset's reboot has yet to report the card
     bool cardOut = false;              // "+WIND: 0" seen, no "+WIND: 1" since
-    bool cardCheckDue = false;         // a reset ran since the registered card's IMSI was read
     bool checkingCard = false;         // "AT+CIMI" out to tell whether the card is still the same
   };
   TBringUpState BringUp;
   at::TCardReportReader CardReports;
-  std::string cardImsi_;  // the IMSI read at the bring-up of the card the line holds
 
   bool LineIdleAfterChain() const;
   void StartNewCard();
@@ -334,7 +337,47 @@ class TConsoleLine : public QObject {
   void CardCheckAnswered(const std::string& imsi);
   void CardCheckFailed(const std::string& why);
   static constexpr int CardCheckRetryLimit = 3;  // "ERROR"s to that "AT+CIMI" before the card counts as new
-  void StopOldCardWork();
+  // The card's session (uCardSession.h): ended when the card goes, given
+  // up when nothing more can come of it.
+  void EndSession();
+  void StopCardWork();
+  void GiveUpCard(QLabel* failed, const std::string& why);
+  QLabel* StepUnderWay() const;
+  // Every reset, whatever asks for it, goes through SendModemReset: it is
+  // counted against the card's budget (TCardSession::ResetBudget; spent, the
+  // step under way is given up) and sent no sooner than ResetPaceMs after
+  // the previous one, since a modem reset again while it reboots gains
+  // nothing. After each reset the card's IMSI is read before anything else
+  // goes on: a card swapped while the modem rebooted is told apart there.
+  static constexpr int ResetPaceDefaultMs = 5000;
+  int ResetPaceMs = ResetPaceDefaultMs;
+  // The modem's last reset, whichever card it was for: the pace holds
+  // across a card swap too.
+  std::optional<std::chrono::steady_clock::time_point> lastReset;
+  TTimer* tResetPace = nullptr;
+  void tResetPaceTimer();
+  void WriteReset();
+  void ResetBudgetSpent();
+  void AfterResetCardReported();
+  // A modem that does not report its card after a reset (reports switched
+  // off, a firmware that leaves them out) would hold the line for good: past
+  // this wait the line asks the card itself. An empty holder reports
+  // "+WIND: 0", and the line then waits for a card without a deadline.
+  static constexpr int BootReportWaitDefaultMs = 15000;
+  int BootReportWaitMs = BootReportWaitDefaultMs;
+  TTimer* tBootReport = nullptr;
+  void tBootReportTimer();
+  void ResumeAfterCardCheck();
+  // A command whose deadline passed may still be answered later, and that
+  // answer would be read as the next command's. Before its way out, the
+  // line asks the modem something whose answer cannot be mistaken
+  // ("AT+CMEE?"); everything before that answer is the late one, logged
+  // and dropped.
+  void BeginSync(TReplyType late, void (TConsoleLine::*then)());
+  void HandleSyncReply(const std::string& Chunk);
+  void EndSync();
+  // The open call question belongs to its card: it closes with the session.
+  void CloseCallQuestion();
   void ResetReceiver();
   bool Retrying(TReplyType reply) const;
   void RetryAfterError(TReplyType reply);
@@ -348,6 +391,7 @@ class TConsoleLine : public QObject {
   void ArmAnswerGuard(TReplyType reply);
   void StopAnswerGuard();
   void WatchAnswer(const std::string& Chunk);
+  void GuardFollowsReply();  // after each chunk: a reply handler that moved on ended its wait
   static std::string_view CommandName(TReplyType reply);
 
   // The ways out of a step whose command got no answer, or whose retries ran
@@ -426,19 +470,17 @@ class TConsoleLine : public QObject {
   bool NumberUsable(const std::string& number, const char* tag);
   std::string SmsText();
   bool callQuestionOpen_ = false;
-  // The call whose failures reset the modem, and its redials then; a start
-  // of that call behind the reset goes on counting from there.
-  enum class TCallId { None, First, Second };
-  TCallId callResetFor_ = TCallId::None;
-  std::int32_t resetDialErrors_ = 0;
-  std::int32_t ussdShortCount_ = 0;
+  QPointer<QObject> questionContext_;  // its going away drops the question's answer
+  QPointer<QWidget> questionBox_;
+  QString CallQuestionTitle() const;
+  TReplyType lateReply_ = rtNone;            // the command the sync outwaits
+  void (TConsoleLine::*afterSync_)() = nullptr;  // its way out, once the sync is answered
+  at::TUnsolicitedFilter Unsolicited;
   TReplyType guardedReply_ = rtNone;  // the command tAnswerGuard times
   std::string answerText_;     // what came since the guarded command went out
   int guardPeriodsLeft_ = 0;   // guard intervals left before the wait is given up
   bool smsTextMode_ = false;   // "AT+CMGF=1" answered since the last reset
   std::string smsEcho_;        // the SMS text as a modem with echo on sends it back
-  int smsResets_ = 0;
-  int hangupErrors_ = 0;
   // How long an SMS waits behind a modem reset before it is sent again: the
   // modem restarts meanwhile and would swallow a command sent at once.
   static constexpr int SmsAfterResetMs = 5000;

@@ -30,6 +30,7 @@ enum TReplyType : std::uint8_t {
   rtImsi = 34,         // "AT+CIMI"
   rtSignal = 37,       // "AT+CSQ"
   rtSmsFormat = 38,    // "AT+CMGF=1" before a card's first SMS after a reset
+  rtSync = 39,         // "AT+CMEE?" after a command's deadline, before its way out
 };
 
 // One record per line (1 to 8; records 5 to 8 only carry their options and

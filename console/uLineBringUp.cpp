@@ -6,6 +6,7 @@
 #include <QProgressBar>
 
 #include <algorithm>
+#include <chrono>
 
 #include "SerPort.h"
 #include "uConsoleLine.h"
@@ -87,26 +88,75 @@ void TConsoleLine::SendStkOn() {
 }
 
 void TConsoleLine::SendModemReset() {
-  if (!comVorel->Open()) return;
-  comVorel->SendString(std::string(kResetCommand));
+  if (!comVorel->Open() || Session.over) return;
+  if (!Session.ResetsLeft()) {
+    ResetBudgetSpent();
+    return;
+  }
+  // Whatever was under way stops here: a redial, an SMS resend, a queued or
+  // paused toolkit step or a watchdog left running would act during the
+  // reboot, and take the reset's "OK" for its own answer.
+  for (TTimer* t : {tDial, tSmsRetry_, tBringUpRetry, tWatchDog, tTimeOut, tHangup, tBootReport}) t->SetEnabled(false);
+  DropPendingStk({});
+  StopAnswerGuard();
+  afterSync_ = nullptr;
   Reply() = rtReset;
   Data.RxBuffer.clear();
-  AddFuncLog("Reset modem");
-  AddFuncLog("F002 : " + std::string(kResetCommand));
   Data.StkErrorCount = 0;
-  stkAnswerErrors_ = 0;
-  // A redial or an SMS resend that fires during the reboot would take the
-  // reset's "OK" for its own answer; they resume once the reset is answered.
-  tDial->SetEnabled(false);
-  tSmsRetry_->SetEnabled(false);
-  // A reset restores the modem's stored message format.
+  Data.WatchdogTicks = 0;
+  Session.stkAnswerErrors = 0;
+  // The reboot ends a call, and restores the modem's stored message format.
+  Session.callUp = false;
   smsTextMode_ = false;
-  // A walk of the card's menu that ends in a reset counts as a walk.
-  if (stkWalking_) walkProgressed_ = true;
   BringUp.resetOkSeen = false;
   BringUp.cardReportedInReset = false;
   BringUp.awaitingBootReport = true;
+  BringUp.checkingCard = false;
+  if (lastReset) {
+    const auto due = *lastReset + std::chrono::milliseconds(ResetPaceMs);
+    const auto now = std::chrono::steady_clock::now();
+    if (now < due) {
+      const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
+      tResetPace->SetInterval(static_cast<int>(std::max<long long>(wait, 1)));
+      tResetPace->SetEnabled(true);
+      AddFuncLog("F002-1 : the modem was reset " + std::to_string(ResetPaceMs - wait) + " ms ago; reset again in " +
+                 std::to_string(wait) + " ms");
+      return;
+    }
+  }
+  WriteReset();
+}
+
+void TConsoleLine::WriteReset() {
+  tResetPace->SetEnabled(false);
+  ++Session.resets;
+  lastReset = std::chrono::steady_clock::now();
+  Data.RxBuffer.clear();
+  comVorel->SendString(std::string(kResetCommand));
+  AddFuncLog("Reset modem");
+  AddFuncLog("F002 : " + std::string(kResetCommand));
   CommandSent(rtReset);
+}
+
+void TConsoleLine::tResetPaceTimer() {
+  tResetPace->SetEnabled(false);
+  // Only a line still waiting to reset: a card taken out or a line switched
+  // off has stopped this timer, anything else has sent its own command.
+  if (!comVorel->Open() || Reply() != rtReset || BringUp.resetOkSeen) return;
+  WriteReset();
+}
+
+void TConsoleLine::ResetBudgetSpent() {
+  QLabel* step = StepUnderWay();
+  const std::string name = step == lRegistrasi ? "Reg"
+                           : step == lCall     ? "CALL"
+                           : step == lCall2    ? "CALL 2"
+                           : step == lSMS1     ? "SMS 1"
+                           : step == lSMS2     ? "SMS 2"
+                           : step == lCekPulsa ? "Cek Pulsa"
+                                               : "the card";
+  GiveUpCard(step, "F036 : " + std::to_string(TCardSession::ResetBudget) +
+                       " modem resets spent on this card; " + name + " failed, waiting for the next card");
 }
 
 void TConsoleLine::SendImsiQuery() {
@@ -166,44 +216,32 @@ void TConsoleLine::HandleStkOnReply(const std::string& Chunk) {
 }
 
 void TConsoleLine::HandleResetReply(const std::string& Chunk) {
-  if (Retrying(rtReset)) return;
+  // While the reset waits out its pace or its retry, what comes is the
+  // previous reset's reboot, not an answer to this one.
+  if (Retrying(rtReset) || tResetPace->Enabled()) return;
+  if (BringUp.resetOkSeen) {
+    // The reboot's lines before its card report: the report itself is read
+    // by AfterReplyHandler, wherever it falls.
+    Data.RxBuffer.clear();
+    return;
+  }
   Data.RxBuffer += Chunk;
   AddFuncLog("F018 : " + at::Readable(Data.RxBuffer));
   const at::TFinal final = at::FindFinalResult(Data.RxBuffer).kind;
-  if (BringUp.resetOkSeen || final == at::TFinal::Ok) {
-    if (!BringUp.resetOkSeen) {
-      BringUp.resetOkSeen = true;
-      CommandAnswered(rtReset);
-    }
+  if (final == at::TFinal::Ok) {
+    BringUp.resetOkSeen = true;
+    CommandAnswered(rtReset);
     AddFuncLog("Reset OK");
-    switch (Data.Job) {
-      case ljStart:
-        // The reboot reports the card with "+WIND: 1" (AfterReplyHandler);
-        // a report that came before this "OK" was kept for it.
-        if (BringUp.cardReportedInReset) SendImsiQuery();
-        break;
-      case ljRegistered:
-        // The calls, SMS and balance check wait for the reboot's card report
-        // too: a command sent while the modem still reboots is lost on
-        // firmware that goes deaf meanwhile. The card may have been swapped
-        // while the modem rebooted: the start timer checks it first.
-        BringUp.cardCheckDue = true;
-        if (BringUp.cardReportedInReset) tOn->SetEnabled(true);
-        break;
-      default:
-        // A reset after failed calls or SMS: the line waits idle, where it
-        // sees the card reports, instead of in a reply nobody will end, and
-        // the call or SMS it interrupted goes on once the modem is back.
-        Data.RxBuffer.clear();
-        Reply() = rtIdle;
-        if (Data.Job == ljDialling) tDial->SetEnabled(true);
-        // A balance check the reset cut short lost its network session.
-        if (Data.Job == ljSms1 || Data.Job == ljSms2 || Data.Job == ljCekPulsa) {
-          Data.UssdPending = false;
-          tSmsRetry_->SetInterval(SmsAfterResetMs);
-          tSmsRetry_->SetEnabled(true);
-        }
-        break;
+    Data.RxBuffer.clear();
+    // The reboot reports the card with "+WIND: 1"; a report that came
+    // before this "OK" was kept for it. Nothing is sent before it: a command
+    // sent while the modem still reboots is lost on firmware that goes deaf
+    // meanwhile.
+    if (BringUp.cardReportedInReset) {
+      AfterResetCardReported();
+    } else {
+      tBootReport->SetInterval(BootReportWaitMs);
+      tBootReport->SetEnabled(true);
     }
     return;
   }
@@ -217,6 +255,27 @@ void TConsoleLine::HandleResetReply(const std::string& Chunk) {
     AddFuncLog("recall CFUN");
     SendModemReset();
   }
+}
+
+// The reset is over and the modem holds a card: before anything else goes
+// on, its IMSI tells whether it is the card the line was working for.
+void TConsoleLine::tBootReportTimer() {
+  tBootReport->SetEnabled(false);
+  if (!comVorel->Open() || Reply() != rtReset || !BringUp.resetOkSeen || !BringUp.awaitingBootReport) return;
+  AddFuncLog("F018-3 : no card report " + std::to_string(BootReportWaitMs) +
+             " ms after the reset; asking the card itself");
+  AfterResetCardReported();
+}
+
+void TConsoleLine::AfterResetCardReported() {
+  tBootReport->SetEnabled(false);
+  BringUp.awaitingBootReport = false;
+  BringUp.cardReportedInReset = false;
+  if (Session.imsi.empty() && Data.Job == ljStart) {
+    SendImsiQuery();  // the card's bring-up: its IMSI is read the first time
+    return;
+  }
+  SendCardCheck();
 }
 
 void TConsoleLine::HandleImsiReply(const std::string& Chunk) {
@@ -235,8 +294,8 @@ void TConsoleLine::HandleImsiReply(const std::string& Chunk) {
       CardCheckAnswered(imsi);
       return;
     }
-    cardImsi_ = imsi;
-    stkWalking_ = Data.StkArmed;
+    Session.imsi = imsi;
+    Session.walking = Data.StkArmed;
     SendStkGetInfo("0");
   } else if (final.kind == at::TFinal::Error) {
     AddFuncLog("F019-2 :IMSI req. error");
@@ -245,10 +304,9 @@ void TConsoleLine::HandleImsiReply(const std::string& Chunk) {
 }
 
 // ---------------------------------------------------------------------------
-// The registered card after a reset.
+// The card after a reset.
 
 void TConsoleLine::SendCardCheck() {
-  // The start timer runs the calls once the card is known to be the same.
   tOn->SetEnabled(false);
   BringUp.checkingCard = true;
   SendImsiQuery();
@@ -256,17 +314,20 @@ void TConsoleLine::SendCardCheck() {
 
 void TConsoleLine::CardCheckAnswered(const std::string& imsi) {
   BringUp.checkingCard = false;
-  BringUp.cardCheckDue = false;
-  if (imsi.empty() || imsi != cardImsi_) {
+  if (!imsi.empty() && Session.imsi.empty()) {
+    // A step given by hand, before any bring-up read the card: this is its
+    // IMSI from now on.
+    Session.imsi = imsi;
+    ResumeAfterCardCheck();
+    return;
+  }
+  if (imsi.empty() || imsi != Session.imsi) {
     CardCheckFailed(imsi.empty() ? "no IMSI in the answer"
-                                 : "IMSI " + imsi + " is not the registered card's (" + cardImsi_ + ")");
+                                 : "IMSI " + imsi + " is not the card's (" + Session.imsi + ")");
     return;
   }
   AddFuncLog("F019-3 : same card after the reset");
-  // On, as the registered card's start timer runs: its later ticks find the
-  // step under way.
-  tOn->SetEnabled(true);
-  tOnTimer();
+  ResumeAfterCardCheck();
 }
 
 void TConsoleLine::CardCheckFailed(const std::string& why) {
@@ -274,6 +335,41 @@ void TConsoleLine::CardCheckFailed(const std::string& why) {
   Data.RxBuffer.clear();
   Reply() = rtIdle;
   StartNewCard();
+}
+
+// The same card after the reset: the step the reset interrupted goes on.
+void TConsoleLine::ResumeAfterCardCheck() {
+  Data.RxBuffer.clear();
+  Reply() = rtIdle;
+  switch (Data.Job) {
+    case ljStart:
+      Session.walking = Data.StkArmed;
+      SendStkGetInfo("0");
+      break;
+    case ljRegistered:
+      // On, as the registered card's start timer runs: its later ticks find
+      // the step under way.
+      tOn->SetEnabled(true);
+      tOnTimer();
+      break;
+    case ljDialling:
+    case ljInCall:
+    case ljHangingUp:
+      // The reboot ended the call: it is dialled again.
+      Data.Job = ljDialling;
+      tDial->SetEnabled(true);
+      break;
+    case ljSms1:
+    case ljSms2:
+    case ljCekPulsa:
+      // A balance check the reset cut short lost its network session.
+      Data.UssdPending = false;
+      tSmsRetry_->SetInterval(SmsRetryPauseMs);
+      tSmsRetry_->SetEnabled(true);
+      break;
+    default:
+      break;
+  }
 }
 
 // ---------------------------------------------------------------------------

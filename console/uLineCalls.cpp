@@ -2,6 +2,7 @@
 // when a number cannot be reached.
 #include <QCheckBox>
 #include <QLabel>
+#include <QWidget>
 
 #include <cstdint>
 #include <string>
@@ -49,9 +50,9 @@ void TConsoleLine::StartCall(bool firstCall) {
   const TCallId call = firstCall ? TCallId::First : TCallId::Second;
   Data.FirstCall = firstCall;
   tDial->SetEnabled(true);
-  if (callResetFor_ == call) {
-    callResetFor_ = TCallId::None;
-    Data.DialErrorCount = resetDialErrors_;
+  if (Session.callResetFor == call) {
+    Session.callResetFor = TCallId::None;
+    Data.DialErrorCount = Session.resetDialErrors;
     Data.NoCarrierCount = 0;
     AddFuncLog("F022-9 : call started again after its own reset; " + std::to_string(Data.DialErrorCount) +
                " redial(s) so far");
@@ -94,14 +95,14 @@ void TConsoleLine::StopCallTimers() {
   tDial->SetEnabled(false);
   tHangup->SetEnabled(false);
   // The next card's calls count from nothing.
-  callResetFor_ = TCallId::None;
+  Session.callResetFor = TCallId::None;
 }
 
 // The call is given up: the chain goes on with the SMS and balance steps and,
 // with none ticked, ends as a chain that did not run to its end.
 void TConsoleLine::GiveUpCall() {
   tDial->SetEnabled(false);
-  callResetFor_ = TCallId::None;
+  Session.callResetFor = TCallId::None;
   StartNextStep(TNextStep::Sms1, ljStart);
 }
 
@@ -164,8 +165,8 @@ void TConsoleLine::HandleDialReply(const std::string& Chunk) {
     Reply() = rtIdle;
     AddFuncLog(std::string("F022-1 dial ") + which + " ok : " + number);
     tDial->SetEnabled(false);
-    if (callResetFor_ == (Data.FirstCall ? TCallId::First : TCallId::Second)) callResetFor_ = TCallId::None;
-    hangupErrors_ = 0;
+    if (Session.callResetFor == (Data.FirstCall ? TCallId::First : TCallId::Second)) Session.callResetFor = TCallId::None;
+    Session.hangupErrors = 0;
     tHangup->SetEnabled(true);
     return;
   }
@@ -193,8 +194,8 @@ void TConsoleLine::HandleDialReply(const std::string& Chunk) {
     if (reset) {
       Data.NoCarrierCount = 0;
       SendModemReset();
-      callResetFor_ = Data.FirstCall ? TCallId::First : TCallId::Second;
-      resetDialErrors_ = Data.DialErrorCount;
+      Session.callResetFor = Data.FirstCall ? TCallId::First : TCallId::Second;
+      Session.resetDialErrors = Data.DialErrorCount;
     }
     AddFuncLog(Data.FirstCall ? "F022-3 1st call " + failure + " : " + number
                               : "F022-4 2nd call " + failure + " : " + number);
@@ -237,8 +238,8 @@ void TConsoleLine::HandleHangupReply(const std::string& Chunk) {
 void TConsoleLine::RetryHangup() {
   Data.RxBuffer.clear();
   Reply() = rtIdle;
-  if (++hangupErrors_ > HangupRetryLimit) {
-    AddFuncLog("F023-4: hang-up refused " + std::to_string(hangupErrors_) + " times; call failed");
+  if (++Session.hangupErrors > HangupRetryLimit) {
+    AddFuncLog("F023-4: hang-up refused " + std::to_string(Session.hangupErrors) + " times; call failed");
     tHangup->SetEnabled(false);
     SetStaticTextColor(Data.FirstCall ? lCall : lCall2, clRed);
     if (Data.FirstCall && ckCall2->isChecked()) {
@@ -265,15 +266,35 @@ void TConsoleLine::AskCallRetry(TQuestionFrom from) {
   // the event loop: the other lines (and their own questions) go on, and
   // with nobody at the console the question takes its No after a while.
   callQuestionOpen_ = true;
+  // The answer belongs to this card: the session's end withdraws it.
+  auto* context = new QObject(this);
+  questionContext_ = context;
   try {
-    AskWithin(&Form, TMsgDlgType::Confirmation, kRetryQuestion, CallQuestionDeadlineMs, TModalResult::No, this,
-              [this, from](TModalResult answer, bool answered) {
-                RunGuarded([&] { CallRetryAnswered(from, answer, answered); });
-              });
+    questionBox_ = AskWithin(&Form, TMsgDlgType::Confirmation, CallQuestionTitle(), kRetryQuestion,
+                             CallQuestionDeadlineMs, TModalResult::No, context,
+                             [this, from, context](TModalResult answer, bool answered) {
+                               context->deleteLater();
+                               RunGuarded([&] { CallRetryAnswered(from, answer, answered); });
+                             });
   } catch (...) {
     callQuestionOpen_ = false;
+    delete context;
     throw;
   }
+}
+
+// Four lines (and up to sixteen windows) ask the same question: the title
+// says which modem it is about.
+QString TConsoleLine::CallQuestionTitle() const {
+  return QStringLiteral("Corvane: line %1, COM%2").arg(number_).arg(Data.ComPort);
+}
+
+void TConsoleLine::CloseCallQuestion() {
+  if (!callQuestionOpen_) return;
+  callQuestionOpen_ = false;
+  delete questionContext_.data();
+  if (questionBox_) questionBox_->close();
+  AddFuncLog("F022-10 : call question withdrawn: its card is gone");
 }
 
 void TConsoleLine::CallRetryAnswered(TQuestionFrom from, TModalResult answer, bool answered) {
@@ -293,7 +314,7 @@ void TConsoleLine::CallRetryAnswered(TQuestionFrom from, TModalResult answer, bo
     tDial->SetEnabled(true);
     Data.DialErrorCount = 0;
     Data.NoCarrierCount = 0;
-    callResetFor_ = TCallId::None;
+    Session.callResetFor = TCallId::None;
     return;
   }
   AddFuncLog(std::string("F022-8 : ") + (Data.FirstCall ? "1st" : "2nd") + " call failed");

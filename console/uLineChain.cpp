@@ -3,7 +3,10 @@
 // that reset a modem whose card has stalled.
 #include <QCheckBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QSignalBlocker>
+
+#include <utility>
 
 #include "SerPort.h"
 #include "uConsoleLine.h"
@@ -57,35 +60,88 @@ void TConsoleLine::ckOnClick() {
     // A line switched on again starts from nothing: no timer of the old
     // card may reset the next one's modem, and no half answer may be taken
     // for the next one's reply.
-    StopOldCardWork();
+    EndSession();
     Reply() = rtIdle;
     Data.RxBuffer.clear();
     ResetReceiver();
   }
 }
 
-// The old card's work, stopped when it leaves the line: its SIM Toolkit
-// watchdog, confirmation time-out, switch-off delay and queued answer would
-// otherwise act on whatever card comes next (a switch-off delay running out
-// after a swap marks the new card as registered and refuses its menu).
-void TConsoleLine::StopOldCardWork() {
+// The timers and queued steps of the card's work: stopped when the card
+// leaves the line or is given up. A watchdog, confirmation time-out,
+// switch-off delay or queued answer left running would act on whatever card
+// comes next (a switch-off delay running out after a swap marks the new card
+// as registered and refuses its menu).
+void TConsoleLine::StopCardWork() {
   DropPendingStk({});
-  for (TTimer* t : {tWatchDog, tTimeOut, tMatikan, tDelay, tBringUpRetry, tAnswerGuard, tSmsRetry_}) t->SetEnabled(false);
-  // A call of the old card must not be hung up or redialled on the next.
-  StopCallTimers();
+  for (TTimer* t : {tWatchDog, tTimeOut, tMatikan, tDelay, tBringUpRetry, tSmsRetry_, tResetPace, tBootReport, tDial,
+                    tHangup})
+    t->SetEnabled(false);
+  StopAnswerGuard();
+  afterSync_ = nullptr;
+  lateReply_ = rtNone;
   PendingAnswer.clear();
   Data.UssdPending = false;
-  BringUp = TBringUpState{};
-  cardImsi_.clear();
-  answerText_.clear();
-  stkAnswer_.clear();
-  stkAnswerErrors_ = 0;
-  menuWalks_ = 0;
-  walkProgressed_ = false;
-  stkWalking_ = false;
 }
 
-void TConsoleLine::ResetReceiver() { CardReports.Clear(); }
+// Everything of the card goes with it: its timers, its open question, its
+// call, and every count and outcome it had (the session), so the next card
+// starts from nothing whatever step this one was in.
+void TConsoleLine::EndSession() {
+  StopCardWork();
+  CloseCallQuestion();
+  if (Session.callUp && comVorel->Open()) {
+    // Left up, the call would run on a modem nobody watches. Its answer
+    // comes to an idle line, which takes it for no step.
+    comVorel->SendString("ATH\r");
+    AddFuncLog("F023-5 : the card's call hung up as its session ends");
+  }
+  Session = TCardSession{};
+  BringUp = TBringUpState{};
+  Data.DialErrorCount = 0;
+  Data.NoCarrierCount = 0;
+  Data.SmsErrorCount = 0;
+  Data.StkErrorCount = 0;
+  Data.ConfirmTicks = 0;
+  Data.WatchdogTicks = 0;
+}
+
+// The card is given up: the step it failed shows red, the log says why in one
+// line, and the line waits for the next card, doing nothing more with this
+// one. Its session stays until the card goes, so that a report of the same
+// card again is known for what it is.
+void TConsoleLine::GiveUpCard(QLabel* failed, const std::string& why) {
+  AddFuncLog(why);
+  if (failed) SetStaticTextColor(failed, clRed);
+  StopCardWork();
+  CloseCallQuestion();
+  Session.over = true;
+  Session.walking = false;
+  Data.StkArmed = false;
+  Data.RxBuffer.clear();
+  Reply() = rtIdle;
+  Data.Job = ljIdle;
+  tOn->SetEnabled(false);
+  lstDisplay->clear();
+}
+
+// The ticked step the card has reached and not finished: the first ticked
+// one, in chain order, that shows neither done nor failed.
+QLabel* TConsoleLine::StepUnderWay() const {
+  const std::pair<QCheckBox*, QLabel*> steps[] = {{ckRegistrasi, lRegistrasi}, {ckCall, lCall}, {ckCall2, lCall2},
+                                                  {ckSMS1, lSMS1},             {ckSMS2, lSMS2}, {ckCekPulsa, lCekPulsa}};
+  for (const auto& [box, label] : steps) {
+    if (!box->isChecked()) continue;
+    const TColor c = StaticTextColor(label);
+    if (c != clLime && c != clRed) return label;
+  }
+  return nullptr;
+}
+
+void TConsoleLine::ResetReceiver() {
+  CardReports.Clear();
+  Unsolicited.Clear();
+}
 
 bool TConsoleLine::PortLost() {
   if (!comVorel->Open()) return false;
@@ -121,10 +177,6 @@ void TConsoleLine::tOnTimer() {
       }
       break;
     case ljRegistered:
-      if (BringUp.cardCheckDue) {
-        SendCardCheck();
-        break;
-      }
       // The timer stays on; the later ticks find the job of the task under
       // way and leave it alone until its handler stops the timer.
       if (ckCall->isChecked() || ckCall2->isChecked()) {

@@ -76,18 +76,27 @@ bool TConsoleLine::LineIdleAfterChain() const {
 void TConsoleLine::ParseWind(int windValue) {
   if (windValue == 1) {
     AddFuncLog("F032-1 :Card Exists");
-    // After a reset the modem reports the card it holds: the same card,
-    // unless the line saw it taken out.
-    const bool sameCardAfterReset = BringUp.awaitingBootReport && !BringUp.cardOut;
-    BringUp.awaitingBootReport = false;
+    // A reset still waiting out its pace has not gone out: this report is
+    // the previous reboot's, not the one that reset will bring.
+    if (tResetPace->Enabled()) return;
+    const bool cardWasOut = BringUp.cardOut;
     BringUp.cardOut = false;
-    if ((Data.Job == ljStart || Data.Job == ljRegistered) && Reply() == rtReset) {
+    if (Reply() == rtReset) {
       if (!BringUp.resetOkSeen) BringUp.cardReportedInReset = true;
-      else if (Data.Job == ljStart) SendImsiQuery();
-      else tOn->SetEnabled(true);
-    } else if (LineIdleAfterChain() && !sameCardAfterReset) {
-      StartNewCard();
+      else AfterResetCardReported();
+      return;
     }
+    BringUp.awaitingBootReport = false;
+    if (!LineIdleAfterChain()) return;  // elsewhere only logged
+    if (cardWasOut || Session.imsi.empty()) {
+      StartNewCard();
+      return;
+    }
+    // Reported again without having been taken out (the modem rebooted by
+    // itself, or a holder that did not report the swap): the IMSI tells
+    // whether this is a new card. The same card stays as it was, a card
+    // given up included.
+    SendCardCheck();
     return;
   }
   AddFuncLog("F032-2 :Card NOT Exists");
@@ -98,14 +107,14 @@ void TConsoleLine::ParseWind(int windValue) {
   Reply() = rtIdle;
   Data.RxBuffer.clear();
   tOn->SetEnabled(false);
-  StopOldCardWork();
+  EndSession();
   BringUp.cardOut = true;
 }
 
 void TConsoleLine::StartNewCard() {
   // A new card goes the whole way: signal, SIM Toolkit on, reset and the
   // card's report, then its IMSI and menu, as the start timer runs it.
-  StopOldCardWork();
+  EndSession();
   SetStatusNotDone();
   Data.Job = ljStart;
   tOn->SetEnabled(true);

@@ -140,7 +140,7 @@ void TConsoleLine::CountSmsError() {
   ++Data.SmsErrorCount;
   if (Data.SmsErrorCount > Form.Card.maxgagal) {
     Data.SmsErrorCount = 0;
-    if (++smsResets_ > SmsResetsPerStep) {
+    if (++Session.smsResets > SmsResetsPerStep) {
       AddFuncLog("F025-4: SMS refused after " + std::to_string(SmsResetsPerStep) + " modem reset(s); SMS failed");
       GiveUpSms();
       return;
@@ -154,7 +154,7 @@ void TConsoleLine::CountSmsError() {
 
 void TConsoleLine::StartSms(LineJob job) {
   Data.SmsErrorCount = 0;
-  smsResets_ = 0;
+  Session.smsResets = 0;
   Data.Job = job;
   ResendSms();
 }
@@ -188,7 +188,7 @@ void TConsoleLine::tSmsRetryTimer() {
 // Balance check
 
 void TConsoleLine::SendUssd(const std::string& code) {
-  ussdShortCount_ = 0;
+  Session.ussdShortCount = 0;
   SendUssdCommand(code);
 }
 
@@ -252,8 +252,8 @@ void TConsoleLine::ParseCusd(const std::string& Text) {
   if (answer.size() < kShortestBalanceAnswer) {
     // No message in it (the network ended the session or refused the code):
     // asked again, up to the card's failure limit.
-    ++ussdShortCount_;
-    if (ussdShortCount_ > Form.Card.maxgagal) {
+    ++Session.ussdShortCount;
+    if (Session.ussdShortCount > Form.Card.maxgagal) {
       AddFuncLog("Cek Pulsa Error");
       GiveUpUssd();
       Data.RxBuffer = rest;

@@ -124,7 +124,7 @@ void TConsoleLine::tDelayTimer() {
     return;
   }
   comVorel->SendString(PendingAnswer);
-  stkAnswer_ = PendingAnswer;
+  Session.stkAnswer = PendingAnswer;
   Reply() = rtStkResponse;
   Data.RxBuffer.clear();
   AddFuncLog("Give Response");
@@ -140,7 +140,7 @@ bool TConsoleLine::SendStkResponse(const std::string& Args) {
 
 void TConsoleLine::SendStkAnswer(const std::string& command) {
   comVorel->SendString(command);
-  stkAnswer_ = command;
+  Session.stkAnswer = command;
   Reply() = rtStkResponse;
   Data.RxBuffer.clear();
   AddFuncLog("Response");
@@ -223,7 +223,7 @@ void TConsoleLine::HandleStkResponseReply(const std::string& Chunk) {
   AddFuncLog("F021 : " + Data.RxBuffer);
   const std::string& buf = Data.RxBuffer;
   if (const std::size_t p = buf.find("+STIN:"); p != std::string::npos) {
-    stkAnswerErrors_ = 0;
+    Session.stkAnswerErrors = 0;
     AddFuncLog(kBar);
     AddFuncLog("F021-1:Receive status");
     const std::size_t from = p + 6;
@@ -261,7 +261,7 @@ void TConsoleLine::HandleStkResponseReply(const std::string& Chunk) {
     return;
   }
   if (stk::HasInputPrompt(buf)) {
-    stkAnswerErrors_ = 0;
+    Session.stkAnswerErrors = 0;
     AddFuncLog(buf);
     if (!SendStkInputData() && comVorel->Open()) {
       // The entry cannot be typed: leave it with ESC, which the modem
@@ -279,7 +279,7 @@ void TConsoleLine::HandleStkResponseReply(const std::string& Chunk) {
   if (final == at::TFinal::Ok) {
     AddFuncLog(kBar);
     AddFuncLog("F021-4:Response STK OK no STIN");
-    stkAnswerErrors_ = 0;
+    Session.stkAnswerErrors = 0;
     Data.RxBuffer.clear();
     Reply() = rtIdle;
   } else if (final == at::TFinal::Error) {
@@ -292,25 +292,25 @@ void TConsoleLine::HandleStkResponseReply(const std::string& Chunk) {
 
 // The answer as a log line names it: the command without its line end.
 std::string TConsoleLine::StkAnswerShown() const {
-  const std::string_view command(stkAnswer_);
+  const std::string_view command(Session.stkAnswer);
   return at::Readable(command.substr(0, command.find(kCR)));
 }
 
 // A refused answer leaves the card still waiting for it: nothing else would
 // come of the screen until the card's own time-out.
 void TConsoleLine::RetryStkAnswer() {
-  if (stkAnswer_.empty()) return;
+  if (Session.stkAnswer.empty()) return;
   const std::string answer = StkAnswerShown();
-  if (++stkAnswerErrors_ > StkAnswerRetryLimit) {
-    const std::string why = "F021-9: " + answer + " refused " + std::to_string(stkAnswerErrors_) + " times; ";
-    stkAnswerErrors_ = 0;
+  if (++Session.stkAnswerErrors > StkAnswerRetryLimit) {
+    const std::string why = "F021-9: " + answer + " refused " + std::to_string(Session.stkAnswerErrors) + " times; ";
+    Session.stkAnswerErrors = 0;
     StkStuck(why);
     return;
   }
   stkRetryAnswer_ = true;
   stkRetryJob_ = Data.Job;
   tStkRetry->SetEnabled(true);
-  AddFuncLog("F021-10: error " + std::to_string(stkAnswerErrors_) + ", " + answer + " again in " +
+  AddFuncLog("F021-10: error " + std::to_string(Session.stkAnswerErrors) + ", " + answer + " again in " +
              std::to_string(StkRetryPauseMs) + " ms");
 }
 
@@ -375,11 +375,18 @@ void TConsoleLine::StkMenuBranch(bool selectionList) {
     lstDisplay->addItem(FromAnsi(item));
     AddFuncLog(item);
   }
-  // The card's main menu again after a walk that went further (or was cut
-  // short by a reset): one more walk of this card.
-  if (!selectionList && walkProgressed_ && !CountMenuWalk()) return;
+  // The card's main menu once more after its last walk: the card has had
+  // its walks.
+  if (!selectionList) {
+    if (Session.walks >= RegistrationWalkLimit) {
+      RegistrationFailed();
+      return;
+    }
+    // A walk counts when the card's main menu is taken up, however it ends.
+    ++Session.walks;
+  }
   if (items.empty()) {  // a reply of line ends alone: nothing to match
-    StkGiveUpScreen();
+    NoMenuMatch("menu", "");
     return;
   }
   const std::string* tested = &items[0];
@@ -394,7 +401,7 @@ void TConsoleLine::StkMenuBranch(bool selectionList) {
   const TCardSettings& card = Form.Card;
   const int k = stk::FirstMatchingKeyword(card.katakuncimenu, *tested);
   if (k == 0) {
-    StkGiveUpScreen();
+    NoMenuMatch("menu", *tested);
     return;
   }
   const std::string& answer = card.jawabanmenu[static_cast<std::size_t>(k - 1)];
@@ -425,7 +432,6 @@ void TConsoleLine::StkConfirmBranch() {
     AddFuncLog("F016-9:======= KONFIRM =======");
     AddFuncLog(stk::StgiQuotedText(Data.RxBuffer));
   }
-  walkProgressed_ = true;
   const TCardSettings& card = Form.Card;
   const int k = stk::FirstMatchingKeyword(card.katakunci, Data.RxBuffer);
   // Every text is confirmed, matched or not.
@@ -442,24 +448,32 @@ void TConsoleLine::StkConfirmBranch() {
 // A card that refuses its registration input, or one already registered,
 // brings its menu back again and again; past the limit the line says so and
 // waits for the next card.
-bool TConsoleLine::CountMenuWalk() {
-  walkProgressed_ = false;
-  if (++menuWalks_ < RegistrationWalkLimit) return true;
-  AddFuncLog("F016-28: menu walked " + std::to_string(RegistrationWalkLimit) +
-             " times without a confirmation; registration failed, waiting for the next card");
-  SetStaticTextColor(lRegistrasi, clRed);
-  StopOldCardWork();
-  Data.StkArmed = false;
-  Data.RxBuffer.clear();
-  Reply() = rtIdle;
-  Data.Job = ljIdle;
-  tOn->SetEnabled(false);
-  lstDisplay->clear();
-  return false;
+void TConsoleLine::RegistrationFailed() {
+  GiveUpCard(lRegistrasi, "F016-28: menu walked " + std::to_string(Session.walks) +
+                              " times without a confirmation; registration failed, waiting for the next card");
+}
+
+// No keyword of the card file matches the menu (its texts in another form,
+// a keyword missing): waiting would bring nothing, the card is not to blame.
+void TConsoleLine::NoMenuMatch(const char* keywords, const std::string& firstText) {
+  AddFuncLog(std::string("F016-32: no ") + keywords + " keyword matches \"" + at::Readable(firstText, 80) + "\"");
+  StkGiveUpScreen();
+}
+
+// The walk under way cannot go on: the next one starts from a reset, until
+// the card has had its walks.
+void TConsoleLine::StkWalkFailed() {
+  if (Session.walks >= RegistrationWalkLimit) {
+    RegistrationFailed();
+    return;
+  }
+  AddFuncLog("F016-33: walk " + std::to_string(Session.walks) + " of " + std::to_string(RegistrationWalkLimit) +
+             " failed; resetting the modem");
+  SendModemReset();
 }
 
 void TConsoleLine::StkConfirmRegistration() {
-  stkWalking_ = false;
+  Session.walking = false;
   SetStaticTextColor(lRegistrasi, clLime);
   Data.Job = ljRegistered;
   Data.ConfirmTicks = 0;
@@ -476,11 +490,10 @@ void TConsoleLine::StkInputBranch() {
     AddFuncLog("F016-10:======= INPUT DATA =======");
     AddFuncLog(text);
   }
-  walkProgressed_ = true;
   const TCardSettings& card = Form.Card;
   const int k = stk::FirstMatchingKeyword(card.katakuncidata, Data.RxBuffer);
   if (k == 0) {
-    StkGiveUpScreen();
+    NoMenuMatch("input", stk::StgiQuotedText(Data.RxBuffer));
     return;
   }
   const std::string& input = card.Jawabandata[static_cast<std::size_t>(k - 1)];
@@ -505,10 +518,12 @@ void TConsoleLine::StkInfoBranch() {
   Reply() = rtIdle;
 }
 
+// A screen the line cannot answer ends the walk under way.
 void TConsoleLine::StkGiveUpScreen() {
   Data.RxBuffer.clear();
   Reply() = rtIdle;
   lstDisplay->clear();
+  StkWalkFailed();
 }
 
 void TConsoleLine::ShowStkText(const std::string& text) {
@@ -577,7 +592,7 @@ void TConsoleLine::tStkRetryTimer() {
     AddFuncLog("F016-23: line has moved on, " + what + " not sent");
     return;
   }
-  if (stkRetryAnswer_) SendStkAnswer(stkAnswer_);
+  if (stkRetryAnswer_) SendStkAnswer(Session.stkAnswer);
   else SendStkGetInfo(stkRetryCode_);
 }
 

@@ -195,17 +195,18 @@ TModalResult MessageDlg(QWidget* parent, TMsgDlgType type, const QString& text, 
   return answer == QMessageBox::Yes ? TModalResult::Yes : TModalResult::No;
 }
 
-void AskWithin(QWidget* parent, TMsgDlgType type, const QString& text, int deadlineMs, TModalResult unanswered,
-               QObject* context, std::function<void(TModalResult answer, bool answered)> done) {
+QWidget* AskWithin(QWidget* parent, TMsgDlgType type, const QString& title, const QString& text, int deadlineMs,
+                   TModalResult unanswered, QObject* context,
+                   std::function<void(TModalResult answer, bool answered)> done) {
   if (Hook()) {
     done(Hook()(TDialogRequest{type, text, true}), true);
-    return;
+    return nullptr;
   }
   auto* box = new QMessageBox(parent);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setTextFormat(Qt::PlainText);
   box->setText(text);
-  box->setWindowTitle(QStringLiteral("Corvane"));
+  box->setWindowTitle(title.isEmpty() ? QStringLiteral("Corvane") : title);
   box->setIcon(type == TMsgDlgType::Confirmation ? QMessageBox::Question : QMessageBox::Warning);
   box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
   box->setDefaultButton(QMessageBox::No);
@@ -230,6 +231,7 @@ void AskWithin(QWidget* parent, TMsgDlgType type, const QString& text, int deadl
   });
   deadline->start(std::max(0, deadlineMs));
   box->show();
+  return box;
 }
 
 void ShowMessage(QWidget* parent, const QString& text) {

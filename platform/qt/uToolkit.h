@@ -108,9 +108,13 @@ void ShowMessage(QWidget* parent, const QString& text);
 // with nobody there, after `deadlineMs` with `unanswered` and answered false
 // (the box is closed). Several such questions stand side by side; none
 // waits for another. Through the dialog hook the answer comes at once.
-// `context` going away drops the answer.
-void AskWithin(QWidget* parent, TMsgDlgType type, const QString& text, int deadlineMs, TModalResult unanswered,
-               QObject* context, std::function<void(TModalResult answer, bool answered)> done);
+// `context` going away drops the answer. `title` says whom the question is
+// about (several windows' questions look alike otherwise). Returns the box,
+// which closes itself when answered (nullptr when the hook answered at once);
+// closing it after deleting `context` withdraws the question.
+QWidget* AskWithin(QWidget* parent, TMsgDlgType type, const QString& title, const QString& text, int deadlineMs,
+                   TModalResult unanswered, QObject* context,
+                   std::function<void(TModalResult answer, bool answered)> done);
 
 // 8-bit strings (modem bytes, INI values) to and from what Qt shows: each byte
 // is one character, as the system's ANSI code page did it.

@@ -39,6 +39,10 @@ TCallsBench::TCallsBench(const std::string& modemKeys, const std::string& sectio
   card.cekpulsa = "*888#";
   card.maxgagal = 25;
   line->tHangup->SetInterval(300);
+  // The bench's modems report nothing of their card (factory settings) and
+  // reboot in milliseconds.
+  line->BootReportWaitMs = 100;
+  line->ResetPaceMs = 200;
   Tick(false, false, false, false, false);
 }
 

@@ -258,6 +258,9 @@ INSTANTIATE_TEST_SUITE_P(
 struct TNeverThroughCase {
   const char* result;
   int maxgagal;
+  // Every failure resets the modem: the card's reset budget runs out before
+  // the question, and the line gives the card up.
+  bool budgetEnds = false;
 };
 
 void PrintTo(const TNeverThroughCase& c, std::ostream* os) { *os << c.result << ", maxgagal " << c.maxgagal; }
@@ -272,6 +275,16 @@ TEST_P(NeverThrough, IsAskedAboutAfterBoundedDialsAndResets) {
   b.Tick(true, false, true, false, false);
   b.dialogs.answers.push_back(TModalResult::No);
   b.SwitchOn(true);
+  if (c.budgetEnds) {
+    ASSERT_TRUE(WaitUntil([&] { return Colour(b.line->lCall) == clRed; }, 20000)) << b.Log();
+    EXPECT_TRUE(b.Logged("F036 : 6 modem resets spent on this card; CALL failed, waiting for the next card"))
+        << b.Log();
+    EXPECT_EQ(b.Count("AT+CFUN=1\r"), 6u) << b.Log();
+    Pump(500);
+    EXPECT_EQ(b.Count("AT+CMGS"), 0u) << "the card is given up";
+    EXPECT_TRUE(b.dialogs.asked.empty());
+    return;
+  }
   ASSERT_TRUE(WaitUntil([&] { return !b.dialogs.asked.empty(); }, 20000))
       << "dials " << b.Count("ATD0811;\r") << ", resets " << b.Count("AT+CFUN=1\r") << "\n" << b.Log();
   EXPECT_EQ(b.dialogs.asked[0].text, QStringLiteral("Call gagal 10X. Coba Call Lagi?"));
@@ -286,7 +299,7 @@ TEST_P(NeverThrough, IsAskedAboutAfterBoundedDialsAndResets) {
 INSTANTIATE_TEST_SUITE_P(Table, NeverThrough,
                          ::testing::Values(TNeverThroughCase{"BUSY", 1}, TNeverThroughCase{"NO CARRIER", 1},
                                            TNeverThroughCase{"BUSY", 2}, TNeverThroughCase{"NO CARRIER", 3},
-                                           TNeverThroughCase{"NO CARRIER", 0}));
+                                           TNeverThroughCase{"NO CARRIER", 0, true}));
 
 namespace {
 
@@ -452,5 +465,5 @@ TEST_P(ChainRestart, TheCallNeverPutThroughIsStillAskedAbout) {
 INSTANTIATE_TEST_SUITE_P(Table, ChainRestart,
                          ::testing::Values(TRestartCase{"0811", "BUSY", 1}, TRestartCase{"0811", "NO CARRIER", 1},
                                            TRestartCase{"0811", "BUSY", 2}, TRestartCase{"0811", "NO CARRIER", 3},
-                                           TRestartCase{"0811", "NO CARRIER", 0}, TRestartCase{"0812", "BUSY", 1},
+                                           TRestartCase{"0812", "BUSY", 1},
                                            TRestartCase{"0812", "NO CARRIER", 2}));

@@ -85,13 +85,13 @@ std::string TLineWatch::Labels() const {
   return shown;
 }
 
-std::string TCardSession::Summary() const {
+std::string TSoakSession::Summary() const {
   static const char* const kEnds[] = {"running", "done", "swapped", "unplugged", "never finished",
                                       "cut short by the run's limit"};
   return Name() + ": " + kEnds[static_cast<int>(how)] + ", Reg CALL CALL2 SMS1 SMS2 Pulsa " + labels;
 }
 
-std::string TCardSession::Name() const {
+std::string TSoakSession::Name() const {
   return "line " + std::to_string(line) + " card " + std::to_string(index) + " (" + card.id + ")";
 }
 
@@ -103,7 +103,7 @@ long long TSoakJudge::Ms(TSoakTime t) const {
   return std::chrono::duration_cast<std::chrono::milliseconds>(t - origin_).count();
 }
 
-bool TSoakJudge::Evidence(TSoakStep step, const TCardSession& s, TSoakTime limeAt, const modemsim::Transcript& t,
+bool TSoakJudge::Evidence(TSoakStep step, const TSoakSession& s, TSoakTime limeAt, const modemsim::Transcript& t,
                           std::string& why) const {
   const std::vector<TranscriptEntry> entries = t.Entries();
   auto event = [&](const std::string& prefix, TSoakTime from) -> const TranscriptEntry* {
@@ -178,7 +178,7 @@ bool TSoakJudge::Evidence(TSoakStep step, const TCardSession& s, TSoakTime limeA
   return false;
 }
 
-void TSoakJudge::CheckLimes(const TCardSession& s, const TLineWatch& w, const modemsim::Transcript& t) {
+void TSoakJudge::CheckLimes(const TSoakSession& s, const TLineWatch& w, const modemsim::Transcript& t) {
   for (const TLineWatch::TLimeEntry& lime : w.limes) {
     if (lime.at < s.begin || lime.at > s.end) continue;
     std::string why;
@@ -190,7 +190,7 @@ void TSoakJudge::CheckLimes(const TCardSession& s, const TLineWatch& w, const mo
 
 // A step given up turns its label red; a give-up the line only logs counts
 // too, as long as the log says which step failed.
-bool TSoakJudge::FailureShown(TSoakStep step, const TCardSession& s, const TLineWatch& w) const {
+bool TSoakJudge::FailureShown(TSoakStep step, const TSoakSession& s, const TLineWatch& w) const {
   if (w.Red(step)) return true;
   static const char* const kFailed[] = {"fail", "gagal", "give up", "gave up", "giving up", "given up"};
   std::vector<const char*> topics;
@@ -214,7 +214,7 @@ bool TSoakJudge::FailureShown(TSoakStep step, const TCardSession& s, const TLine
   return false;
 }
 
-void TSoakJudge::CheckOutcome(const TCardSession& s, const TLineWatch& w, TSoakTime now) {
+void TSoakJudge::CheckOutcome(const TSoakSession& s, const TLineWatch& w, TSoakTime now) {
   // A lime label must have turned lime for this card: one left over from the
   // card before says nothing about this one.
   for (const TSoakStep step : kSoakSteps) {

@@ -33,7 +33,7 @@ class TLineWatch {
   void Poll(TSoakTime now);
   bool Lime(TSoakStep s) const;
   bool Red(TSoakStep s) const;  // the console's colour of a step given up
-  std::string Labels() const;   // as TCardSession::labels
+  std::string Labels() const;   // as TSoakSession::labels
 
   struct TLogEntry {
     TSoakTime at;
@@ -54,7 +54,7 @@ class TLineWatch {
 
 // One card's stay in a line, from its insertion (or the line's switch-on)
 // to the moment the soak took it out.
-struct TCardSession {
+struct TSoakSession {
   enum class TEnd { Running, Finished, Swapped, Unplugged, NeverFinished, CutShort };
   int line = 0;
   int index = 0;  // card number within the line's plan, from 1
@@ -80,10 +80,10 @@ class TSoakJudge {
 
   // Every lime label of the session is backed by the modem's record of that
   // step for that card, made before the label turned.
-  void CheckLimes(const TCardSession& s, const TLineWatch& w, const modemsim::Transcript& t);
+  void CheckLimes(const TSoakSession& s, const TLineWatch& w, const modemsim::Transcript& t);
   // A card the line is done with ends registered with every later step done
   // or shown failed, or with its registration shown failed.
-  void CheckOutcome(const TCardSession& s, const TLineWatch& w, TSoakTime now);
+  void CheckOutcome(const TSoakSession& s, const TLineWatch& w, TSoakTime now);
   // Between `from` and `to` the line never goes longer than `limitMs`
   // without a command, outside the times it waits for a card.
   void CheckGaps(int line, const modemsim::Transcript& t, TSoakTime from, TSoakTime to,
@@ -94,9 +94,9 @@ class TSoakJudge {
   const std::vector<TSoakFinding>& Findings() const { return findings_; }
 
  private:
-  bool Evidence(TSoakStep step, const TCardSession& s, TSoakTime limeAt, const modemsim::Transcript& t,
+  bool Evidence(TSoakStep step, const TSoakSession& s, TSoakTime limeAt, const modemsim::Transcript& t,
                 std::string& why) const;
-  bool FailureShown(TSoakStep step, const TCardSession& s, const TLineWatch& w) const;
+  bool FailureShown(TSoakStep step, const TSoakSession& s, const TLineWatch& w) const;
 
   const TCardSettings& card_;
   TSoakTime origin_;

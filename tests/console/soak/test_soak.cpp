@@ -85,7 +85,7 @@ class TSoakLineRun {
   }
 
   // One look at the line; acts on the plan and on what the line shows.
-  void Step(TSoakTime now, TSoakJudge& judge, std::vector<TCardSession>& sessions) {
+  void Step(TSoakTime now, TSoakJudge& judge, std::vector<TSoakSession>& sessions) {
     watch.Poll(now);
     const std::size_t host = modem_.Transcript().HostSize(), out = modem_.Transcript().ModemSize();
     if (host != hostSize_ || out != modemSize_) lastActivity_ = now;
@@ -109,9 +109,9 @@ class TSoakLineRun {
 
   // The run is over. A card still in has had less than its allowance (a
   // card past it is taken out as never finished): it is only cut short.
-  void Stop(TSoakTime now, std::vector<TCardSession>& sessions) {
+  void Stop(TSoakTime now, std::vector<TSoakSession>& sessions) {
     if (state_ == TState::Running) {
-      End(TCardSession::TEnd::CutShort, now, sessions);
+      End(TSoakSession::TEnd::CutShort, now, sessions);
       state_ = TState::Done;
     }
     if (waitStart_) cardWaits.push_back({*waitStart_, now});
@@ -123,7 +123,7 @@ class TSoakLineRun {
   TSoakTime switchedOn;
 
  private:
-  void Running(TSoakTime now, TSoakJudge& judge, std::vector<TCardSession>& sessions) {
+  void Running(TSoakTime now, TSoakJudge& judge, std::vector<TSoakSession>& sessions) {
     const auto in = now - session_.begin;
     const TSoakCard& card = session_.card;
     if (card.silentAfterMs >= 0 && !silenced_ && in >= std::chrono::milliseconds(card.silentAfterMs)) {
@@ -133,26 +133,26 @@ class TSoakLineRun {
     }
     if (card.unplugAfterMs >= 0 && in >= std::chrono::milliseconds(card.unplugAfterMs)) {
       modem_.HangUp();
-      End(TCardSession::TEnd::Unplugged, now, sessions);
+      End(TSoakSession::TEnd::Unplugged, now, sessions);
       unpluggedAt_ = now;
       state_ = TState::Unplugged;
       return;
     }
     if (card.swapAfterMs >= 0 && in >= std::chrono::milliseconds(card.swapAfterMs)) {
-      TakeOut(TCardSession::TEnd::Swapped, now, sessions);
+      TakeOut(TSoakSession::TEnd::Swapped, now, sessions);
       return;
     }
     if (card.swapInReboot && ResetAfterRegistration()) {
       // The next card goes in before the reboot is over (it takes 80 ms at
       // least): the modem will report only that a card is there.
-      TakeOut(TCardSession::TEnd::Swapped, now, sessions, 0);
+      TakeOut(TSoakSession::TEnd::Swapped, now, sessions, 0);
       return;
     }
     const auto quiet = now - lastActivity_;
     if (!AnyTimerRunning(line_)) {
       if (line_.Reply() == rtIdle && quiet >= kDoneQuiet) {
         judge.CheckOutcome(session_, watch, now);
-        TakeOut(TCardSession::TEnd::Finished, lastActivity_, sessions);
+        TakeOut(TSoakSession::TEnd::Finished, lastActivity_, sessions);
         return;
       }
       if (line_.Reply() != rtIdle && quiet >= kUntimedQuiet) {
@@ -160,14 +160,14 @@ class TSoakLineRun {
                   session_.Name() + ": waits on reply type " + std::to_string(line_.Reply()) +
                       " with no timer running, nothing sent or received for " +
                       std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(quiet).count()) + " ms");
-        TakeOut(TCardSession::TEnd::NeverFinished, now, sessions);
+        TakeOut(TSoakSession::TEnd::NeverFinished, now, sessions);
         return;
       }
     }
     if (in >= kCardLimit) {
       judge.Add(NeverFinished(), n_, session_.Name() + ": still under way after " +
                                                std::to_string(std::chrono::duration_cast<std::chrono::seconds>(in).count()) + " s");
-      TakeOut(TCardSession::TEnd::NeverFinished, now, sessions);
+      TakeOut(TSoakSession::TEnd::NeverFinished, now, sessions);
     }
   }
 
@@ -199,7 +199,7 @@ class TSoakLineRun {
 
   // The soak takes the card out (the line then waits for the next one);
   // the next goes in after `insertAfterMs`, or a random moment later.
-  void TakeOut(TCardSession::TEnd how, TSoakTime at, std::vector<TCardSession>& sessions, int insertAfterMs = -1) {
+  void TakeOut(TSoakSession::TEnd how, TSoakTime at, std::vector<TSoakSession>& sessions, int insertAfterMs = -1) {
     const TSoakTime now = TSoakClock::now();
     End(how, now, sessions);
     modem_.RemoveCard();
@@ -262,7 +262,7 @@ class TSoakLineRun {
   }
 
   void Begin(int index, TSoakTime now) {
-    session_ = TCardSession{};
+    session_ = TSoakSession{};
     session_.line = n_;
     session_.index = index + 1;
     session_.card = plan_.cards[static_cast<std::size_t>(index)];
@@ -272,7 +272,7 @@ class TSoakLineRun {
     state_ = TState::Running;
   }
 
-  void End(TCardSession::TEnd how, TSoakTime now, std::vector<TCardSession>& sessions) {
+  void End(TSoakSession::TEnd how, TSoakTime now, std::vector<TSoakSession>& sessions) {
     session_.end = now;
     session_.how = how;
     session_.labels = watch.Labels();
@@ -290,7 +290,7 @@ class TSoakLineRun {
   TConsoleLine& line_;
   std::mt19937 random_;
   TState state_ = TState::Running;
-  TCardSession session_;
+  TSoakSession session_;
   TSoakTime insertAt_, unpluggedAt_, lastActivity_;
   std::optional<TSoakTime> waitStart_, silentUntil_;
   bool silenced_ = false;
@@ -345,7 +345,7 @@ TEST(Soak, FourLinesKeepMovingAndShowOnlyWhatTheModemsDid) {
   auto window = std::make_unique<TfzCorvaneV4>(TFormOptions{folder.Dir(), false});
   TSoakJudge judge(window->Card, origin);
   std::vector<std::unique_ptr<TSoakLineRun>> runs;
-  std::vector<TCardSession> sessions;
+  std::vector<TSoakSession> sessions;
   const TSoakTime start = TSoakClock::now();
   for (int n = 1; n <= kSoakLines; ++n) {
     runs.push_back(std::make_unique<TSoakLineRun>(n, plan.lines[static_cast<std::size_t>(n - 1)], bank->At(n - 1),
@@ -367,7 +367,7 @@ TEST(Soak, FourLinesKeepMovingAndShowOnlyWhatTheModemsDid) {
   const TSoakTime end = TSoakClock::now();
   for (auto& r : runs) r->Stop(end, sessions);
 
-  for (const TCardSession& s : sessions)
+  for (const TSoakSession& s : sessions)
     judge.CheckLimes(s, runs[static_cast<std::size_t>(s.line - 1)]->watch, bank->At(s.line - 1).Transcript());
   for (int n = 1; n <= kSoakLines; ++n)
     judge.CheckGaps(n, bank->At(n - 1).Transcript(), runs[static_cast<std::size_t>(n - 1)]->switchedOn, end,
@@ -386,7 +386,7 @@ TEST(Soak, FourLinesKeepMovingAndShowOnlyWhatTheModemsDid) {
   }
   // The plan and what became of each card, for whoever reads a failure.
   std::cout << plan.Describe();
-  for (const TCardSession& s : sessions) std::cout << s.Summary() << "\n";
+  for (const TSoakSession& s : sessions) std::cout << s.Summary() << "\n";
   if (const char* dir = std::getenv("CORVANE_SOAK_DUMP")) Dump(dir, plan, runs, *bank, judge);
   for (auto& r : runs) r->watch.line.ckOn->setChecked(false);
   window.reset();  // the ports close before the modems go

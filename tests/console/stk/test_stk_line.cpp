@@ -54,6 +54,7 @@ TEST(StkLine, MenuReplyCutAnywhereQueuesTheSameAnswer) {
   TStkLine t(2, "60000");
   t.Card().jawabanmenu[0] = "128";  // the card's own item id
   for (std::size_t cut = 0; cut <= kMenuReply.size(); ++cut) {
+    t.Line().Session.walks = 0;  // each cut is the card's first walk
     t.Line().SendStkGetInfo("0");
     t.Line().PendingAnswer.clear();
     t.Feed(kMenuReply.substr(0, cut));
@@ -81,8 +82,10 @@ TEST(StkLine, SelectionListIsMatchedOnItsTitleOrItsFirstItem) {
     t.Request("6");
     t.Feed(c.reply);
     if (c.answer.empty()) {
+      // Nothing to answer ends the walk: the next one starts from a reset.
       EXPECT_FALSE(t.Line().tDelay->Enabled()) << c.name;
-      EXPECT_EQ(t.Line().Reply(), rtIdle) << c.name;
+      EXPECT_EQ(t.Line().Reply(), rtReset) << c.name;
+      EXPECT_TRUE(t.Logged("F016-33: walk 0 of 3 failed; resetting the modem")) << c.name;
       EXPECT_TRUE(t.Display().empty()) << c.name;
     } else {
       EXPECT_EQ(t.Line().PendingAnswer, c.answer) << c.name;
@@ -137,12 +140,13 @@ TEST(StkLine, InputPromptIsAnsweredAtOnceAndTheTextEndsInCtrlZAlone) {
   EXPECT_TRUE(t.Logged("F021-4:Response STK OK no STIN"));
 }
 
-TEST(StkLine, AnInputPromptNoKeywordMatchesLeavesTheLineIdle) {
+TEST(StkLine, AnInputPromptNoKeywordMatchesSaysSoAndEndsTheWalk) {
   TStkLine t(2);
   t.Request("3");
   t.Feed("\r\n+STGI: 0,1,1,8,0,\"Masukkan PIN\"\r\n\r\nOK\r\n");
-  EXPECT_EQ(t.SentWithin(100), "");
-  EXPECT_EQ(t.Line().Reply(), rtIdle);
+  EXPECT_TRUE(t.Logged("F016-32: no input keyword matches \"Masukkan PIN\""));
+  EXPECT_EQ(t.SentWithin(100), "AT+CFUN=1\r");
+  EXPECT_EQ(t.Line().Reply(), rtReset);
   EXPECT_TRUE(t.Display().empty());
   EXPECT_TRUE(t.Data().RxBuffer.empty());
 }
@@ -152,14 +156,15 @@ TEST(StkLine, ConfiguredAnswersThatWouldBreakTheCommandLineAreNeverSent) {
     TStkLine t(2);
     t.Card().jawabanmenu[0] = std::string("1") + bad + "AT+CFUN=1";
     t.Card().Jawabandata[0] = std::string("3201") + bad + "AT+CFUN=1";
+    // Neither answer goes out; each ends the walk in a reset instead.
     t.Request("0");
     t.Feed(kMenuReply);
-    EXPECT_EQ(t.SentWithin(150), "") << int(bad);
-    EXPECT_EQ(t.Line().Reply(), rtIdle) << int(bad);
+    EXPECT_EQ(t.SentWithin(150).find("AT+STGR"), std::string::npos) << int(bad);
+    EXPECT_EQ(t.Line().Reply(), rtReset) << int(bad);
     t.Request("3");
     t.Feed(kNikReply);
-    EXPECT_EQ(t.SentWithin(100), "") << int(bad);
-    EXPECT_EQ(t.Line().Reply(), rtIdle) << int(bad);
+    EXPECT_EQ(t.SentWithin(100).find("AT+STGR"), std::string::npos) << int(bad);
+    EXPECT_EQ(t.Line().Reply(), rtReset) << int(bad);
     EXPECT_TRUE(t.Logged("F012-3 : answer holds the control byte")) << int(bad);
     EXPECT_TRUE(t.Logged("F012-3 : input text holds the control byte")) << int(bad);
   }
@@ -547,9 +552,10 @@ TEST(StkLine, AMenuAnswerThatIsNoItemIdIsNeverSent) {
     t.Card().jawabanmenu[0] = answer;
     t.Request("0");
     t.Feed(kMenuReply);
-    EXPECT_EQ(t.SentWithin(200), "") << answer;
+    // Not sent; the walk ends in a reset instead.
+    EXPECT_EQ(t.SentWithin(200).find("AT+STGR"), std::string::npos) << answer;
     EXPECT_FALSE(t.Line().tDelay->Enabled()) << answer;
-    EXPECT_EQ(t.Line().Reply(), rtIdle) << answer;
+    EXPECT_EQ(t.Line().Reply(), rtReset) << answer;
     EXPECT_TRUE(t.Logged("F016-27: jawabanmenu1 \"" + std::string(answer) + "\" is no item number")) << answer;
   }
 }
@@ -599,8 +605,11 @@ TEST(StkLine, SilenceAfterAnAnswerEndsInAModemReset) {
   t.Request("0");
   t.Feed(kMenuReply);
   ASSERT_EQ(t.SentUntil("\r"), "AT+STGR=0,1,1\r");
+  // ESC in case the modem still takes text, then the sync, unanswered too.
+  EXPECT_EQ(t.SentUntil("\r", 3000), "\x1B" "AT+CMEE?\r");
   EXPECT_EQ(t.SentUntil("\r", 3000), "AT+CFUN=1\r");
   EXPECT_TRUE(t.Logged("F021-8: no answer to AT+STGR in 300 ms; resetting the modem"));
+  EXPECT_TRUE(t.Logged("F037 : no answer to AT+CMEE? in 300 ms; going on"));
 }
 
 // A card that refuses its input (or was registered before) brings its menu
