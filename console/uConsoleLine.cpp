@@ -130,6 +130,7 @@ void TConsoleLine::CreatePort() {
   comVorel->SetOnTrigger([this](QObject* CP, std::uint16_t Msg, std::uint16_t TriggerHandle, std::uint16_t Count) {
     comVorelTrigger(CP, Msg, TriggerHandle, Count);
   });
+  comVorel->SetOnTriggerDeviceLost([this](QObject*) { PortLost(); });
   comVorel->EndLoading();
 }
 
@@ -154,7 +155,6 @@ void TConsoleLine::CreateTimers() {
       {&L::tAnswerGuard, "tAnswerGuard", AnswerLimitMs, &L::tAnswerGuardTimer},
       {&L::tStkRetry, "tStkRetry", StkRetryPauseMs, &L::tStkRetryTimer},
       {&L::tSmsRetry_, "tSmsRetry", SmsAfterResetMs, &L::tSmsRetryTimer},
-      {&L::tPortCheck, "tPortCheck", PortCheckMs, &L::tPortCheckTimer},
   };
   for (const TTimerLayout& t : kTimers) {
     TTimer* timer = new TTimer(this, QStringLiteral("%1_%2").arg(QLatin1String(t.name)).arg(number_), t.intervalMs);

@@ -20,7 +20,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr auto kNoticeBound = corvane::testsupport::kUnderSanitizer ? 500ms : 100ms;
 
 class PortDeviceLost : public ::testing::Test {
  protected:
@@ -62,7 +61,7 @@ TEST_F(PortDeviceLost, AnUnplugReachesTheHandlersOnceAfterTheBytesBeforeIt) {
   const Clock::time_point unplugged = Clock::now();
   modem.Unplug();
   ASSERT_TRUE(PumpUntil([&] { return calls.size() >= 3; }));
-  EXPECT_LT(lostAt - unplugged, kNoticeBound);
+  EXPECT_LT(lostAt - unplugged, corvane::testsupport::kUnplugNoticeBound);
   PumpFor(300);
   EXPECT_EQ(calls, (std::vector<std::string>{"OnTrigger \r\nOK\r\n", "OnTrigger lost 0 0", "OnTriggerDeviceLost"}));
   EXPECT_TRUE(onGuiThread);

@@ -27,9 +27,6 @@ using corvane::testsupport::PtyMaster;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// An unplugged modem is to be noticed at once; the sanitizers slow every
-// thread down several times.
-constexpr auto kNoticeBound = corvane::testsupport::kUnderSanitizer ? 500ms : 100ms;
 
 // What the stand-in GUI thread was handed, in order: each bytes-available
 // notice as the bytes its handler read, each loss as "<lost>".
@@ -154,7 +151,7 @@ TEST_F(LostDevice, TheLossIsToldOnceAfterTheBytesBeforeIt) {
     pty_->Close();
     ASSERT_TRUE(PollUntil([&] { return handed_->Losses() > 0; }));
     if (r.gui == Gui::Idle) {
-      EXPECT_LT(handed_->LostAt() - unplugged, kNoticeBound);
+      EXPECT_LT(handed_->LostAt() - unplugged, corvane::testsupport::kUnplugNoticeBound);
     }
     std::this_thread::sleep_for(400ms);  // retries, passes: nothing more
     EXPECT_EQ(handed_->Seen(), (std::vector<std::string>{"\r\nOK\r\n", Handed::kLost}));
