@@ -134,7 +134,7 @@ TEST_F(LostDevice, TheLossIsToldOnceAfterTheBytesBeforeIt) {
     // handed over yet it should not come: then a second), and past the
     // time-out of the notice waiting for it when the answer has been.
     const auto busy = [&] {
-      gui.Post([&, after = r.gui == Gui::BusyAfterTheAnswer ? 300ms : 0ms] {
+      gui.Post([spy, after = r.gui == Gui::BusyAfterTheAnswer ? 300ms : 0ms] {
         PollUntil([&] { return spy->lossPosted.load(); }, 1s);
         std::this_thread::sleep_for(after);
       });
@@ -168,15 +168,13 @@ TEST_F(LostDevice, AClosedPortTellsNoLoss) {
   for (const bool lostBeforeTheClose : {false, true}) {
     SCOPED_TRACE(lostBeforeTheClose ? "lost, then closed" : "closed, then lost");
     Fresh();
+    std::atomic<bool> busy{true};  // outlives the GUI thread that reads it
     GuiThread gui(Recorder());
     Open(gui.ReceiverPtr());
     ASSERT_TRUE(pty_->WriteAll("OK\r\n"));
     ASSERT_TRUE(PollUntil([&] { return handed_->Seen().size() == 1; }));
     if (lostBeforeTheClose) {
-      std::atomic<bool> busy{true};
-      gui.Post([&] {
-        while (busy.load()) std::this_thread::sleep_for(1ms);
-      });
+      gui.Post([&] { PollUntil([&] { return !busy.load(); }); });
       pty_->Close();
       ASSERT_TRUE(PollUntil([&] { return port_->DeviceLost(); }));
       std::this_thread::sleep_for(50ms);  // the loss notice is posted and waits
