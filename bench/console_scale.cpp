@@ -7,7 +7,9 @@
 //   idle     every line switched on with no task ticked: the ports are open
 //            and the lines wait for the card. The CPU and wake-ups of all
 //            copies (every thread, from the scheduler's counters) over --idle
-//            seconds.
+//            seconds. Then every modem is unplugged, one after the other,
+//            and the time from each hang-up until its line has unticked "On"
+//            is taken (steady clock, the same in every process).
 //   replies  every line registering a card whose SIM Toolkit menu loops
 //            (menu, a text, the menu again, without end). Each copy keeps its
 //            log lists near 0, 500 and 990 entries in turn, --seconds per
@@ -28,7 +30,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +40,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -77,6 +82,11 @@ double ProcessCpuMs() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
   return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+}
+
+long long SteadyNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 double ThreadCpuMs() {
@@ -144,6 +154,13 @@ int Copy(int argc, char** argv, const std::string& mode, const std::string& dir,
   }
   Spin(std::chrono::seconds(warmup));
   if (mode == "idle") {
+    for (int n = 1; n <= corvane::LineCount; ++n) {
+      QObject::connect(window->Line(n).ckOn, &QCheckBox::toggled, [n](bool on) {
+        if (on) return;
+        std::printf("OFF %d %lld\n", n, static_cast<long long>(SteadyNs()));
+        std::fflush(stdout);
+      });
+    }
     std::printf("READY\n");
     std::fflush(stdout);
     Spin(std::chrono::hours(1));  // ended by the parent
@@ -218,7 +235,47 @@ SchedCounts SchedAll(const std::vector<Child>& children) {
   return all;
 }
 
-void IdleRound(const std::string& self, const fs::path& base, int copies, int idleSeconds, int warmup) {
+// Unplugs every modem and reads, per line, how long after its hang-up the
+// line had switched itself off. A line that never does is counted missing
+// (its copy is ended after 15 s, which ends its output).
+void UnplugAll(modemsim::ModemBank& bank, std::vector<Child>& children) {
+  const int lines = static_cast<int>(children.size()) * corvane::LineCount;
+  std::vector<long long> unpluggedAt(lines);
+  for (int i = 0; i < lines; ++i) {
+    unpluggedAt[i] = SteadyNs();
+    bank.At(i).HangUp();
+  }
+  std::mutex mutex;
+  std::condition_variable readDone;
+  bool done = false;
+  std::thread guard([&] {
+    std::unique_lock lock(mutex);
+    if (!readDone.wait_for(lock, 15s, [&] { return done; }))
+      for (Child& c : children) kill(c.pid, SIGTERM);
+  });
+  std::vector<double> ms;
+  for (std::size_t k = 0; k < children.size(); ++k) {
+    for (int i = 0; i < corvane::LineCount; ++i) {
+      int n = 0;
+      long long at = 0;
+      if (std::sscanf(ReadLine(children[k]).c_str(), "OFF %d %lld", &n, &at) != 2 || n < 1 || n > corvane::LineCount)
+        break;
+      ms.push_back((at - unpluggedAt[k * corvane::LineCount + n - 1]) / 1e6);
+    }
+  }
+  {
+    std::lock_guard lock(mutex);
+    done = true;
+  }
+  readDone.notify_all();
+  guard.join();
+  std::sort(ms.begin(), ms.end());
+  std::printf("unplugged, %d lines: line off %.2f ms after its hang-up (median), %.2f ms at most, %zu of %d lines\n",
+              lines, ms.empty() ? 0 : ms[ms.size() / 2], ms.empty() ? 0 : ms.back(), ms.size(), lines);
+}
+
+void IdleRound(const std::string& self, const fs::path& base, modemsim::ModemBank& bank, int copies,
+               int idleSeconds, int warmup) {
   std::vector<Child> children;
   for (int k = 0; k < copies; ++k) {
     const fs::path dir = base / ("idle" + std::to_string(k));
@@ -229,10 +286,21 @@ void IdleRound(const std::string& self, const fs::path& base, int copies, int id
   const SchedCounts before = SchedAll(children);
   std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
   const SchedCounts after = SchedAll(children);
-  for (Child& c : children) End(c);
   const double wakeUps = (after.wakeUps - before.wakeUps) / idleSeconds;
   std::printf("idle, %d lines on: %.2f ms CPU per second in all, %.0f wake-ups per second (%.1f per line)\n",
               4 * copies, (after.cpuMs - before.cpuMs) / idleSeconds, wakeUps, wakeUps / (4.0 * copies));
+  std::fflush(stdout);
+  UnplugAll(bank, children);
+  for (Child& c : children) End(c);
+  // The replies round needs the modems back, rebooted and their menus ready.
+  std::vector<int> restarts;
+  for (int i = 0; i < 4 * copies; ++i) {
+    restarts.push_back(bank.At(i).Status().restarts);
+    bank.At(i).Reconnect();
+  }
+  for (int i = 0; i < 4 * copies; ++i)
+    bank.At(i).WaitFor([was = restarts[i]](const modemsim::ModemStatus& s) { return s.restarts > was && s.menuReady; },
+                       10s);
 }
 
 void RepliesRound(const std::string& self, const fs::path& base, int copies, int seconds, int warmup) {
@@ -287,7 +355,7 @@ int Parent(const std::string& self, int copies, int seconds, int idleSeconds, in
 
   std::printf("%d copies x 4 lines, %d simulated modems\n", copies, 4 * copies);
 
-  if (round != "replies") IdleRound(self, base, copies, idleSeconds, warmup);
+  if (round != "replies") IdleRound(self, base, bank, copies, idleSeconds, warmup);
   if (round != "idle") RepliesRound(self, base, copies, seconds, warmup);
   std::error_code ec;
   fs::remove_all(base, ec);

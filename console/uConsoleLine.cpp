@@ -131,6 +131,7 @@ void TConsoleLine::CreatePort() {
   comVorel->SetOnTrigger([this](QObject* CP, std::uint16_t Msg, std::uint16_t TriggerHandle, std::uint16_t Count) {
     comVorelTrigger(CP, Msg, TriggerHandle, Count);
   });
+  comVorel->SetOnTriggerDeviceLost([this](QObject*) { PortLost(); });
   comVorel->EndLoading();
 }
 
@@ -155,7 +156,6 @@ void TConsoleLine::CreateTimers() {
       {&L::tAnswerGuard, "tAnswerGuard", AnswerLimitMs, &L::tAnswerGuardTimer},
       {&L::tStkRetry, "tStkRetry", StkRetryPauseMs, &L::tStkRetryTimer},
       {&L::tSmsRetry_, "tSmsRetry", SmsAfterResetMs, &L::tSmsRetryTimer},
-      {&L::tPortCheck, "tPortCheck", PortCheckMs, &L::tPortCheckTimer},
       {&L::tResetPace, "tResetPace", ResetPaceDefaultMs, &L::tResetPaceTimer},
       {&L::tBootReport, "tBootReport", BootReportWaitDefaultMs, &L::tBootReportTimer},
   };

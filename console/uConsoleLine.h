@@ -279,13 +279,10 @@ class TConsoleLine : public QObject {
 
   TTimer* tBringUpRetry = nullptr;  // one-shot pause before an "ERROR" is retried
   TTimer* tAnswerGuard = nullptr;  // one-shot: no answer to a command in time
-  // A modem unplugged while its line is on: the serial layer marks the
-  // device lost and nothing more is read. The line says so once, stops its
-  // timers and unticks On; ticking On again reopens the port.
-  static constexpr int PortCheckMs = 1000;
-  TTimer* tPortCheck = nullptr;
+  // A modem unplugged while its line is on: the port tells it once
+  // (OnTriggerDeviceLost) and nothing more is read. The line says so, stops
+  // its timers and unticks On; ticking On again reopens the port.
   bool PortLost();
-  void tPortCheckTimer();
 
   void BeforeReplyHandler(const std::string& Chunk);
   void AfterReplyHandler(const std::string& Chunk);

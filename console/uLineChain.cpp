@@ -48,12 +48,10 @@ void TConsoleLine::ckOnClick() {
     // no part of this session.
     ResetReceiver();
     smsTextMode_ = false;
-    tPortCheck->SetEnabled(true);
     if (variant_.EchoOffStep) SendEchoOff();
     tOn->SetEnabled(true);
     Data.StkArmed = true;
   } else {
-    tPortCheck->SetEnabled(false);
     tOn->SetEnabled(false);
     comVorel->SetOpen(false);
     Data.Job = ljIdle;
@@ -153,14 +151,6 @@ bool TConsoleLine::PortLost() {
   // stopped, nothing more written into the dead port.
   ckOn->setChecked(false);
   return true;
-}
-
-void TConsoleLine::tPortCheckTimer() {
-  if (!comVorel->Open()) {
-    tPortCheck->SetEnabled(false);
-    return;
-  }
-  PortLost();
 }
 
 void TConsoleLine::tOnTimer() {

@@ -118,10 +118,6 @@ constexpr QPushButton* UiForm::*kStepButtons[] = {
     &UiForm::btnConfigure, &UiForm::btnActivateSTK, &UiForm::btnResetModem,
 };
 
-// An unplugged USB modem or a hung-up line is seen by the port's threads at
-// once; a quarter of a second is soon enough for the operator.
-constexpr int kDeviceWatchMs = 250;
-
 // The modem answers in order and its answers carry no name, so a command
 // that timed out leaves its "OK" or "ERROR" owed, and whatever final result
 // comes next is that one, unless the command was lost. Counting owed answers
@@ -194,12 +190,9 @@ void TfzInitModem::CreateComponents(const TPrepFormOptions& options) {
 }
 
 void TfzInitModem::CreateDeviceWatch() {
-  tDeviceWatch = new QTimer(this);
-  tDeviceWatch->setObjectName(QStringLiteral("tDeviceWatch"));
-  tDeviceWatch->setTimerType(Qt::PreciseTimer);
-  tDeviceWatch->setInterval(kDeviceWatchMs);
-  connect(tDeviceWatch, &QTimer::timeout, this, [this] { RunGuarded([this] { tDeviceWatchTimer(); }); });
-  tDeviceWatch->start();
+  // An unplugged USB modem or a hung-up line is told by the port the moment
+  // its threads see it; nothing needs to look.
+  comVorel1->SetOnTriggerDeviceLost([this](QObject* CP) { comVorel1TriggerDeviceLost(CP); });
   tLateAnswer = new QTimer(this);
   tLateAnswer->setObjectName(QStringLiteral("tLateAnswer"));
   tLateAnswer->setSingleShot(true);
@@ -273,7 +266,6 @@ void TfzInitModem::closeEvent(QCloseEvent* event) {
   // soon as the port is closed.
   TApplication::CloseMainWindow(*this, *event, closed_, [this] { return FormClose(); }, [this] {
     GoIdle();  // no answer, late answer or held command acts after the Yes
-    tDeviceWatch->stop();
     try {
       comVorel1->SetOpen(false);
     } catch (const std::exception& e) {
@@ -454,7 +446,7 @@ void TfzInitModem::ShowDeviceLost() {
   ShowEveryStepFailed();
 }
 
-void TfzInitModem::tDeviceWatchTimer() {
+void TfzInitModem::comVorel1TriggerDeviceLost(QObject* /*CP*/) {
   if (DeviceLost()) ShowDeviceLost();
 }
 

@@ -23,10 +23,10 @@
 //   goes out a moment after the late "OK" or "ERROR" (logged as ignored) or
 //   once that time has passed quietly, its button disabled until then; "Set"
 //   drops it. A late answer never counts for a later command.
-// - A lost device (unplugged modem, hung-up line) is noticed within
-//   tDeviceWatch's period, and at any press of a step: the log says so, every
-//   step shows as failed and a command whose answer was due is given up. It
-//   is said once per loss; "Set" reopens the port.
+// - A lost device (unplugged modem, hung-up line) is noticed when the port
+//   tells it (OnTriggerDeviceLost), and at any press of a step: the log says
+//   so, every step shows as failed and a command whose answer was due is
+//   given up. It is said once per loss; "Set" reopens the port.
 // - Clicks and the reply time-out catch what they raise and hand it to the
 //   application's central exception handler; the port's notices reach
 //   comVorel1Trigger through the port window, which does the same.
@@ -87,7 +87,6 @@ class TfzInitModem : public QWidget {
   TComPort* comVorel1 = nullptr;
   TadpInstanceControl* adpInstanceControl1 = nullptr;
   QTimer* tReplyTimeOut = nullptr;  // single shot, armed by every sender
-  QTimer* tDeviceWatch = nullptr;   // looks for a lost device while the window lives
   QTimer* tLateAnswer = nullptr;    // single shot: the port takes no command while it runs
 
   // Observes every chunk the dispatch takes (handler name, or nullptr when
@@ -106,7 +105,7 @@ class TfzInitModem : public QWidget {
   void btnKeluarClick();
   void comVorel1Trigger(QObject* CP, std::uint16_t Msg, std::uint16_t TriggerHandle, std::uint16_t Data);
   void tReplyTimeOutTimer();
-  void tDeviceWatchTimer();
+  void comVorel1TriggerDeviceLost(QObject* CP);
   void tLateAnswerTimer();
   void AddFuncLog(std::string_view text);
 

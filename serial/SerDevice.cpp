@@ -268,7 +268,6 @@ uint32_t TWin32Dispatcher::WaitDeviceEvent() {
   lock.unlock();
   if (err == EIO) {
     MarkLost();
-    WakeInputWait();
     return 0;
   }
   if (err != 0 && err != EINTR) {

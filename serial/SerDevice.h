@@ -11,7 +11,10 @@
 //  - the dispatch thread waits in poll() on the device (for input only while
 //    the input ring has room) and on a wake-up; a hang-up, an unplugged
 //    device or a closed pseudo-terminal master marks the device lost, and it
-//    is not polled again.
+//    is not polled again. The dispatch thread's poll (POLLHUP, POLLERR) and
+//    read, the output thread's write and the event thread's line wait (EIO,
+//    ENXIO, ENODEV ...) may each see it first; the first wakes the dispatch
+//    thread, which tells it (MsgDeviceLost).
 //  - the event thread waits for modem-line changes with TIOCMIWAIT and tells
 //    them by the driver's counts (TIOCGICOUNT), so a ring or DCD pulse of
 //    any length is seen. Where the driver cannot wait (a pseudo-terminal has
@@ -67,7 +70,10 @@ class TWin32Dispatcher : public TBaseDispatcher {
   bool DeviceOutputQueued(uint32_t& bytes) override;
 
  private:
-  void MarkLost() { lost_ = true; }
+  // Any thread may see the loss first; the dispatch thread tells it.
+  void MarkLost() {
+    if (!lost_.exchange(true)) WakeInputWait();
+  }
   // Line events since the counts were last taken (event thread).
   uint32_t LineEventsSinceLastLook();
 

@@ -91,6 +91,7 @@ int32_t TBaseDispatcher::OpenChannel(const std::string& name, int32_t baud, int 
   if (DeviceOpen()) return ecAlreadyOpen;
   JoinThreads();  // a dispatch thread that released a deferred close may still be leaving
   ringIndicated_ = false;
+  lossTold_ = false;
   noticeRunning_ = false;
   closeDeferred_ = false;
   closeAfterThreads_ = false;

@@ -32,6 +32,16 @@
 //    thread, which waits for that handler at most the notice time-out.
 //    So the GUI thread may hold PortListLock (a port window's handler) while
 //    it closes or frees another port's dispatcher and joins its threads.
+//  - A lost device (DeviceLost()) is told to the receivers by the dispatch
+//    thread alone, whichever thread saw it (its own wait or read, the output
+//    thread's write, the event thread's line wait, a QueueBlock): one
+//    MsgDeviceLost notice per open, handed to the receivers as every notice
+//    is. It follows the bytes-available notice of every byte read before it:
+//    while such a notice has not reached a handler (the receiver was busy
+//    past the time-out, or refused it) the loss waits behind it. A loss
+//    notice that reaches no handler is tried again 50 ms later, and as soon
+//    as a receiver comes to want notices; once a handler has run it, it is
+//    never sent again. A close that has begun cancels it like any notice.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -228,7 +238,8 @@ class TBaseDispatcher {
   bool DeviceOpen() const { return deviceHandle_ >= 0; }
   bool CloseDeferred() const { return closeDeferred_.load(); }
   // The device went away (hang-up, unplugged, pseudo-terminal master closed):
-  // nothing more will be read, pending output is dropped.
+  // nothing more will be read, pending output is dropped. It stays so until
+  // the port is closed; MsgDeviceLost tells it (see above).
   bool DeviceLost() const { return IsDeviceLost(); }
 
   // ---- Input (port thread; InputLock, taken once per call) ----
@@ -419,6 +430,9 @@ class TBaseDispatcher {
   virtual void CancelDeviceWriteWait() = 0;
   // Modem lines in kMs*On bits; false where the device has none.
   virtual bool GetModemLines(uint32_t& bits) = 0;
+  // True from the moment any thread saw the device gone until the next open.
+  // The thread that sees it first calls WakeInputWait, so that the dispatch
+  // thread tells it at once.
   virtual bool IsDeviceLost() const = 0;
   virtual void ApplyDeviceRS485(bool /*on*/) {}
   // Bytes written to the device that it has not sent yet; false where the
@@ -468,6 +482,17 @@ class TBaseDispatcher {
 
   // SerDispatchNotice.cpp
   bool CheckAvail();
+  // A bytes-available notice is owed: threshold set and reached by bytes
+  // that came since the last notice a handler received. InputLock held.
+  bool AvailDueLocked(uint32_t threshold, uint32_t avail) const;
+  bool AvailNoticeDue();
+  // Dispatch thread, at the end of a pass: the MsgDeviceLost notice when it
+  // is due (see the header's top).
+  void TellDeviceLost();
+  bool LossUntold() const { return !lossTold_ && IsDeviceLost(); }
+  // A receiver has come to want notices: a loss no one has been told of
+  // yet is told now.
+  void NoticesNowWanted();
   // received: set when a handler ran (Begin) for this notice.
   bool DeliverNotice(uint16_t msg, uint32_t wParam, uint16_t data, bool* received = nullptr);
   // InputLock held for these three. Every read asks the first.
@@ -606,6 +631,7 @@ class TBaseDispatcher {
   std::mutex endMutex_;
   std::condition_variable endChanged_;
   uint32_t lastPassModemLines_ = 0;  // dispatch thread only
+  bool lossTold_ = false;            // dispatch thread only (reset by the open)
 
   // Trace and dispatch log, guarded by GeneralLock.
   TTraceRing trace_{generalLock_};

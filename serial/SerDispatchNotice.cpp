@@ -59,6 +59,7 @@ void TBaseDispatcher::AddWindowHandler(std::shared_ptr<INoticeReceiver> receiver
   HandlersChangedLocked();
   noticesWanted_ = true;
   LogEntry(7, 17, 0, nullptr, 0);
+  NoticesNowWanted();
 }
 
 void TBaseDispatcher::RemoveWindowHandler(const INoticeReceiver* receiver) {
@@ -100,6 +101,7 @@ void TBaseDispatcher::UpdateNoticeNeedLocked(int mode) {
       noticesWanted_ = any || portWindowInstalled_.load();
       break;
   }
+  if (noticesWanted_.load()) NoticesNowWanted();
 }
 
 void TBaseDispatcher::SetNoticeThreshold(uint32_t n) {
@@ -166,9 +168,7 @@ bool TBaseDispatcher::CheckAvail() {
     scanPosition_ = inHead_;
     avail = UnreadCount();
     total = totalIn_;
-    // Running totals, not ring indices: a ring that went once round holds
-    // new bytes although its head stands where it stood.
-    if (threshold == 0 || total == lastNoticeTotal_ || avail < threshold) return false;
+    if (!AvailDueLocked(threshold, avail)) return false;
   }
   LogEntry(2, 5, avail, nullptr, 0);
   bool received = false;
@@ -179,6 +179,42 @@ bool TBaseDispatcher::CheckAvail() {
   }
   // A notice no handler received leaves its bytes to the next pass.
   return result && received;
+}
+
+bool TBaseDispatcher::AvailDueLocked(uint32_t threshold, uint32_t avail) const {
+  // Running totals, not ring indices: a ring that went once round holds
+  // new bytes although its head stands where it stood.
+  return threshold != 0 && totalIn_ != lastNoticeTotal_ && avail >= threshold;
+}
+
+bool TBaseDispatcher::AvailNoticeDue() {
+  uint32_t threshold;
+  {
+    std::lock_guard general(generalLock_);
+    threshold = noticeThreshold_;
+  }
+  std::lock_guard in(inputLock_);
+  return AvailDueLocked(threshold, UnreadCount());
+}
+
+void TBaseDispatcher::TellDeviceLost() {
+  if (!LossUntold()) return;
+  // The last answer the modem gave before it went belongs before the news
+  // that it went: a handler that reads it after the loss would act on a
+  // line that is already switched off. The next pass tries again.
+  if (AvailNoticeDue()) return;
+  bool received = false;
+  DeliverNotice(MsgDeviceLost, 0, 0, &received);
+  // Once: only a handler that ran it counts. One that never got it (a busy
+  // receiver past the time-out, a refused post, no receiver yet) is tried
+  // again, and a receiver that comes later still hears of it.
+  lossTold_ = received;
+}
+
+void TBaseDispatcher::NoticesNowWanted() {
+  // The dispatch thread may wait without a time limit after a loss that
+  // nobody wanted to hear of.
+  if (threadsRunning_.load() && IsDeviceLost()) WakeInputWait();
 }
 
 bool TBaseDispatcher::DeliverNotice(uint16_t msg, uint32_t wParam, uint16_t data,

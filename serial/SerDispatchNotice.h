@@ -38,6 +38,9 @@ enum : uint16_t {
   MsgTriggerData = 0x7E02,
   MsgTriggerTimer = 0x7E03,
   MsgTriggerStatus = 0x7E04,
+  // The device went away (hang-up, unplugged modem): once per open, after
+  // the notices of every byte read before it. wParam 0.
+  MsgDeviceLost = 0x7E05,
   MsgPortOpened = 0x7E08,
   MsgPortClosed = 0x7E09,
   MsgClosePending = 0x7E0A,

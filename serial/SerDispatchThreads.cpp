@@ -187,6 +187,9 @@ void TBaseDispatcher::DispThreadMain() {
 
 bool TBaseDispatcher::TimedPassDue() {
   if (!InputReported()) return true;
+  // A loss no handler has run yet is tried again (a receiver that wants no
+  // notices makes the dispatch thread wait until one does).
+  if (LossUntold() && noticesWanted_.load()) return true;
   if (modemLinesKnown_.load() && !LineChangesReported()) return true;
   std::lock_guard in(inputLock_);
   // A notice no handler took leaves its bytes to a later pass; bytes a
@@ -214,6 +217,7 @@ void TBaseDispatcher::PassOnce(uint32_t inputEvents) {
     while (CheckAvail()) {
       if (closeDeferred_.load()) return;
     }
+    TellDeviceLost();
   }
 }
 

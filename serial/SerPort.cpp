@@ -495,12 +495,16 @@ void TCustomComPort::SetOnTriggerOutSent(TNotifyEvent e) {
   FOnTriggerOutSent = std::move(e);
   RefreshHandlerNeed();
 }
+void TCustomComPort::SetOnTriggerDeviceLost(TNotifyEvent e) {
+  FOnTriggerDeviceLost = std::move(e);
+  RefreshHandlerNeed();
+}
 
 void TCustomComPort::RefreshHandlerNeed() {
   if (PortState_ != psOpen) return;
   const bool any = FOnTrigger || FOnTriggerAvail || FOnTriggerData || FOnTriggerStatus || FOnTriggerTimer ||
                    FOnTriggerLineError || FOnTriggerModemStatus || FOnTriggerOutbuffFree ||
-                   FOnTriggerOutbuffUsed || FOnTriggerOutSent;
+                   FOnTriggerOutbuffUsed || FOnTriggerOutSent || FOnTriggerDeviceLost;
   FDispatcher->UpdateNoticeNeed(any ? 1 : 2);
 }
 
@@ -535,6 +539,9 @@ void TCustomComPort::DoTriggerOutbuffUsed() {
 }
 void TCustomComPort::DoTriggerOutSent() {
   if (auto handler = FOnTriggerOutSent) handler(this);
+}
+void TCustomComPort::DoTriggerDeviceLost() {
+  if (auto handler = FOnTriggerDeviceLost) handler(this);
 }
 void TCustomComPort::DoWaitChar(char C) {
   if (auto handler = FOnWaitChar) handler(this, C);

@@ -26,6 +26,12 @@
 //   starts); what the handler leaves unread is offered again with the next
 //   byte that arrives. An exception that escapes a handler is shown by the
 //   application's central handler, never passed on.
+// - OnTriggerDeviceLost(port), after OnTrigger(port, MsgDeviceLost, 0, 0):
+//   the device went away (modem unplugged, line hung up). It comes on the GUI
+//   thread, once per open, and only after the OnTrigger calls that offered
+//   every byte read before it; nothing more is read after it. No such notice
+//   comes once a close has begun. The port stays open (Open() true, writes
+//   dropped) until the program closes it, also from inside this handler.
 // - Strings handed in and out are values: SendString copies, ReceiveChar
 //   returns a byte.
 #include <QObject>
@@ -168,6 +174,7 @@ class TCustomComPort : public QObject, public serial::TBaseComponent, public cor
   void SetOnTriggerOutbuffFree(TNotifyEvent e);
   void SetOnTriggerOutbuffUsed(TNotifyEvent e);
   void SetOnTriggerOutSent(TNotifyEvent e);
+  void SetOnTriggerDeviceLost(TNotifyEvent e);
   void SetOnWaitChar(TWaitCharEvent e) { FOnWaitChar = std::move(e); }
   void SetOnPortOpened(TPortEvent e) { FOnPortOpened = std::move(e); }
   void SetOnPortClosing(TPortEvent e) { FOnPortClosing = std::move(e); }
@@ -224,6 +231,7 @@ class TCustomComPort : public QObject, public serial::TBaseComponent, public cor
   virtual void DoTriggerOutbuffFree();
   virtual void DoTriggerOutbuffUsed();
   virtual void DoTriggerOutSent();
+  virtual void DoTriggerDeviceLost();
   virtual void DoWaitChar(char C);
   virtual void ClosePort();
   virtual void PortOpenedNotice();
@@ -314,6 +322,7 @@ class TCustomComPort : public QObject, public serial::TBaseComponent, public cor
   TNotifyEvent FOnTriggerOutbuffFree;
   TNotifyEvent FOnTriggerOutbuffUsed;
   TNotifyEvent FOnTriggerOutSent;
+  TNotifyEvent FOnTriggerDeviceLost;
   TPortEvent FOnPortOpened;
   TPortEvent FOnPortClosing;
   TWaitCharEvent FOnWaitChar;

@@ -17,6 +17,7 @@ using serial::MsgTriggerAvail;
 using serial::MsgTriggerData;
 using serial::MsgTriggerTimer;
 using serial::MsgTriggerStatus;
+using serial::MsgDeviceLost;
 using serial::MsgPortOpened;
 using serial::MsgPortClosed;
 using serial::MsgClosePending;

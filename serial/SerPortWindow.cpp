@@ -183,6 +183,7 @@ void TPortWindow::FireEvents(uint16_t msg, uint32_t wParam, uint32_t lParam) {
     case MsgTriggerAvail: port_->DoTriggerAvail(value); break;
     case MsgTriggerData: port_->DoTriggerData(value); break;
     case MsgTriggerTimer: port_->DoTriggerTimer(value); break;
+    case MsgDeviceLost: port_->DoTriggerDeviceLost(); break;
     case MsgTriggerStatus: {
       port_->DoTriggerStatus(value);
       if (!port_) return;

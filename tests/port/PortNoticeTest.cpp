@@ -1,16 +1,21 @@
-// Bytes-available notices through the port window: what the handler sees,
-// read-ahead and consumption, and handlers that throw, block or run a nested
-// event loop.
+// Notices through the port window: what the handler of a bytes-available
+// notice sees, read-ahead and consumption, handlers that throw, block or run
+// a nested event loop; and the notice of a lost device.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QObject>
+#include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "PortTestSupport.h"
+#include "Sanitizers.h"
 
 using namespace porttest;
 
@@ -258,6 +263,76 @@ TEST_F(PortNotice, AReadOutsideTheHandlerWhileANoticeIsPendingConsumes) {
   PumpFor(100);
   EXPECT_EQ(port->Dispatcher()->UnreadCount(), 0u);
   EXPECT_EQ(handlerSaw, "BCD");
+}
+
+// The lost-device notice: an unplugged modem reaches the program on the GUI
+// thread, once, after the bytes before it, and never after the program
+// closed the port.
+class PortDeviceLost : public PortNotice {
+ protected:
+  std::vector<std::string> calls;  // in the order the handlers ran
+  std::chrono::steady_clock::time_point lostAt{};
+  bool onGuiThread = true;
+
+  void SetUp() override {
+    PortNotice::SetUp();
+    port->SetOnTrigger([this](QObject*, uint16_t msg, uint16_t handle, uint16_t data) {
+      onGuiThread = onGuiThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+      if (msg == MsgDeviceLost) {
+        calls.push_back("OnTrigger lost " + std::to_string(handle) + " " + std::to_string(data));
+        return;
+      }
+      if (msg != MsgTriggerAvail) return;  // a close from a handler completes through MsgClosePending
+      std::string bytes;
+      for (uint16_t i = 0; i < handle; ++i) bytes.push_back(port->ReceiveChar());
+      calls.push_back("OnTrigger " + bytes);
+    });
+    port->SetOnTriggerDeviceLost([this](QObject* cp) {
+      EXPECT_EQ(cp, port);
+      lostAt = std::chrono::steady_clock::now();
+      calls.push_back("OnTriggerDeviceLost");
+    });
+    Open();
+  }
+};
+
+TEST_F(PortDeviceLost, AnUnplugReachesTheHandlersOnceAfterTheBytesBeforeIt) {
+  modem.Write("\r\nOK\r\n");
+  ASSERT_TRUE(PumpUntil([&] { return calls.size() == 1; }));
+  const auto unplugged = std::chrono::steady_clock::now();
+  modem.Unplug();
+  ASSERT_TRUE(PumpUntil([&] { return calls.size() >= 3; }));
+  EXPECT_LT(lostAt - unplugged, corvane::testsupport::kUnplugNoticeBound);
+  PumpFor(300);
+  EXPECT_EQ(calls, (std::vector<std::string>{"OnTrigger \r\nOK\r\n", "OnTrigger lost 0 0", "OnTriggerDeviceLost"}));
+  EXPECT_TRUE(onGuiThread);
+  // The port stays open, its writes dropped, until the program closes it.
+  EXPECT_TRUE(port->Open());
+  EXPECT_NO_THROW(port->SendString("AT\r"));
+  port->SetOpen(false);
+  EXPECT_EQ(port->PortState(), psClosed);
+  EXPECT_TRUE(shown.Texts().isEmpty());
+}
+
+TEST_F(PortDeviceLost, TheHandlerMayCloseThePort) {
+  port->SetOnTriggerDeviceLost([this](QObject*) {
+    calls.push_back("OnTriggerDeviceLost");
+    port->SetOpen(false);
+  });
+  modem.Unplug();
+  ASSERT_TRUE(PumpUntil([&] { return port->PortState() == psClosed; }));
+  PumpFor(200);
+  EXPECT_EQ(calls, (std::vector<std::string>{"OnTrigger lost 0 0", "OnTriggerDeviceLost"}));
+  EXPECT_FALSE(port->Open());
+}
+
+TEST_F(PortDeviceLost, APortClosedByItsProgramHearsOfNoLoss) {
+  modem.Write("OK\r\n");
+  ASSERT_TRUE(PumpUntil([&] { return calls.size() == 1; }));
+  port->SetOpen(false);
+  modem.Unplug();
+  PumpFor(300);
+  EXPECT_EQ(calls, std::vector<std::string>{"OnTrigger OK\r\n"});
 }
 
 }  // namespace

@@ -46,6 +46,8 @@ class Modem {
   // Drops the keep-alive handle: after the port closes, the master then sees
   // the hang-up as a modem would see its cable pulled.
   void ReleaseHold() { pty_.ReleaseHold(); }
+  // Closes the master: the modem is unplugged while the port is open.
+  void Unplug() { pty_.Close(); }
 
  private:
   corvane::testsupport::PtyMaster pty_;

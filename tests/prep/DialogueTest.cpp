@@ -3,12 +3,17 @@
 // replies and the "Set" button.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModel>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <optional>
 
 #include "PrepBench.h"
+#include "Sanitizers.h"
 #include "SerPort.h"
 #include "TickClock.h"
 #include "ui_TfzInitModem.h"
@@ -350,31 +355,40 @@ TEST_F(PrepDialogue, EveryStepButtonWaitsWhileAnAnswerIsDue) {
   }
 }
 
-// An unplugged modem: a step pressed after the device went away, or one
-// whose answer was due when it did, says so at once, and every status turns
-// red, since what the steps set up belongs to a modem that is no longer
-// there. Plugged back in, "Set" and "Cek Modem" work again.
+// An unplugged modem: the tool says so the moment the port tells it, also
+// while an answer is due, and again at a step pressed afterwards; every
+// status turns red, since what the steps set up belongs to a modem that is
+// no longer there. Plugged back in, "Set" and "Cek Modem" work again.
 TEST_F(PrepDialogue, ALostDeviceTurnsEveryStepRedAndSaysWhy) {
   struct Row {
     const char* name;
     bool lostBeforeThePress;
   };
+  const std::string lost = "COM5 : device lost (modem unplugged?), plug it in and press Set";
   for (const Row& r : {Row{"before the press", true}, Row{"while the answer is due", false}}) {
     Open();
     F().btnCekModem->click();
     ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(F().lCekModem, "OK", clLime); })) << r.name;
     for (QLabel* UiForm::*s : kStatusTexts) ShowStepStatus(F().*s, "OK", clLime);
-    if (r.lostBeforeThePress) {
-      M().HangUp();
-      Pump(300);
-      F().btnCekModem->click();
-    } else {
+    std::optional<std::chrono::steady_clock::time_point> saidAt;
+    const QMetaObject::Connection said = QObject::connect(F().lstFunc->model(), &QAbstractItemModel::rowsInserted, [&] {
+      if (!saidAt && bench->Log().back() == lost) saidAt = std::chrono::steady_clock::now();
+    });
+    if (!r.lostBeforeThePress) {
       M().AddFault(Fault({{"command", "AT+STSF"}, {"delay_ms", "3000"}}));
       F().btnActivateSTK->click();
-      M().HangUp();
     }
-    // Well before the ten seconds a silent modem is given.
-    ASSERT_TRUE(bench->WaitLog("COM5 : device lost (modem unplugged?), plug it in and press Set", 4000)) << r.name;
+    const auto unplugged = std::chrono::steady_clock::now();
+    M().HangUp();
+    ASSERT_TRUE(WaitUntil([&] { return saidAt.has_value(); }, 4000)) << r.name;
+    QObject::disconnect(said);
+    EXPECT_LT(*saidAt - unplugged, corvane::testsupport::kUnplugNoticeBound) << r.name;
+    if (r.lostBeforeThePress) {
+      F().btnCekModem->click();
+      const std::vector<std::string> log = bench->Log();
+      EXPECT_EQ(std::count(log.begin(), log.end(), lost), 2) << r.name;
+    }
+    ASSERT_TRUE(bench->WaitLog(lost, 4000)) << r.name;
     for (QLabel* UiForm::*s : kStatusTexts)
       EXPECT_TRUE(ShowsStatus(F().*s, "Not OK", clRed)) << r.name << " / " << (F().*s)->objectName().toStdString();
     EXPECT_EQ(ReplyType, rtIdle) << r.name;

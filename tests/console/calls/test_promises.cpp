@@ -8,9 +8,11 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <chrono>
 
 #include "calls/CallsBench.h"
 #include "FaultRule.h"
+#include "Sanitizers.h"
 #include "SerPort.h"
 #include "uConstType.h"
 
@@ -217,14 +219,23 @@ TEST(Promises, CardRemovalAndSwitchOffStopTheCallTimers) {
   }
 }
 
-// A modem unplugged while its line is on: said once, the line switches
-// itself off and writes nothing more; ticking On again reopens the port.
+// A modem unplugged while its line is on: said at once and once, the line
+// switches itself off and writes nothing more; ticking On again reopens the
+// port.
 TEST(Promises, AnUnpluggedModemSwitchesItsLineOffOnceAndOnReopensIt) {
   TCallsBench b;
   b.SwitchOn();
   b.line->tWatchDog->SetEnabled(true);
+  std::chrono::steady_clock::time_point switchedOff{};
+  QObject::connect(b.line->ckOn, &QCheckBox::toggled, [&](bool on) {
+    if (!on) switchedOff = std::chrono::steady_clock::now();
+  });
+  const auto unplugged = std::chrono::steady_clock::now();
   b.modem->HangUp();
   ASSERT_TRUE(WaitUntil([&] { return !b.line->ckOn->isChecked(); }, 5000)) << b.Log();
+  EXPECT_LT(switchedOff - unplugged, corvane::testsupport::kUnplugNoticeBound);
+  EXPECT_TRUE(b.Logged("F000 : COM2 is gone (modem unplugged?); line switched off, tick On to open it again"))
+      << b.Log();
   EXPECT_FALSE(b.line->comVorel->Open());
   EXPECT_FALSE(b.line->tWatchDog->Enabled());
   Pump(1500);

@@ -63,11 +63,10 @@ std::string MainIni() {
   return ini;
 }
 
-// A timer that will end what the line waits for. The port check runs as
-// long as the line is on and ends no wait of a card.
+// A timer that will end what the line waits for.
 bool AnyTimerRunning(TConsoleLine& l) {
   for (TTimer* t : l.findChildren<TTimer*>())
-    if (t->Enabled() && !t->objectName().startsWith(QStringLiteral("tPortCheck"))) return true;
+    if (t->Enabled()) return true;
   return false;
 }
 
