@@ -307,11 +307,14 @@ void TfzInitModem::btnSetPort1Click() {
     // just left; its answer can no longer come.
     LeaveModem();
   }
+  // What the steps showed was done to the modem of the old port, if any;
+  // before the new port is tried, so that a port that will not open shows
+  // nothing as done either.
+  ShowEveryStepFailed();
   comVorel1->SetComNumber(static_cast<std::uint16_t>(PortNumber));
   comVorel1->SetBaud(BaudRate);
   comVorel1->SetOpen(true);
   lossShown_ = false;
-  ShowEveryStepFailed();
 }
 
 void TfzInitModem::btnCekModemClick() {

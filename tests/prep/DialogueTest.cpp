@@ -553,22 +553,45 @@ TEST(PrepSet, PortZeroAsksWhichPortToOpen) {
   EXPECT_TRUE(bench.WaitModemReady(1));
 }
 
-// A port that cannot be opened: the central handler says why, the status
-// texts keep their colours and the buttons send nothing.
+// A port that cannot be opened: the central handler says why and the
+// buttons send nothing.
 TEST(PrepSet, PortThatWillNotOpenSaysWhy) {
   PrepBench bench(1, 5);
   TfzInitModem& w = bench.Window();
-  ShowStepStatus(w.Form().lResetModem, "OK", clLime);
   bench.SetPort("9");  // nothing behind COM9
   ASSERT_EQ(bench.central.messages.size(), 1u);
   // The serial layer's text for a port that is not there.
   EXPECT_TRUE(bench.central.messages[0].contains("Specified comport doesn't exist"))
       << bench.central.messages[0].toStdString();
   EXPECT_FALSE(w.comVorel1->Open());
-  EXPECT_TRUE(ShowsStatus(w.Form().lResetModem, "OK", clLime));
-  EXPECT_TRUE(ShowsStatus(w.Form().lCekModem, "NOT OK", clRed));
   w.Form().btnResetModem->click();
   EXPECT_EQ(w.Form().lstFunc->count(), 0);
+}
+
+// Every step shows as not done once "Set" leaves the modem it was done to:
+// on another port, and on a port that will not open.
+TEST(PrepSet, LeavesNoStepShownAsDoneForTheModemLeft) {
+  const struct {
+    const char* name;
+    const char* port;
+    bool opens;
+  } rows[] = {{"another port", "6", true}, {"a port that will not open", "9", false}};
+  for (const auto& r : rows) {
+    PrepBench bench(2, 5);
+    TfzInitModem& w = bench.Window();
+    UiForm& f = w.Form();
+    bench.SetPort("5");
+    ASSERT_TRUE(bench.WaitModemReady(0));
+    f.btnCekModem->click();
+    ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(f.lCekModem, "OK", clLime); })) << r.name;
+    f.btnResetModem->click();
+    ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(f.lResetModem, "OK", clLime); })) << r.name;
+    bench.SetPort(r.port);
+    EXPECT_EQ(w.comVorel1->Open(), r.opens) << r.name;
+    EXPECT_EQ(bench.central.messages.size(), r.opens ? 0u : 1u) << r.name;
+    for (QLabel* UiForm::*s : kStatusTexts)
+      EXPECT_TRUE(ShowsStatus(f.*s, "Not OK", clRed)) << r.name << ": " << (f.*s)->objectName().toStdString();
+  }
 }
 
 // "Set" leaves the modem a pending command went to: its answer can no longer
