@@ -55,11 +55,28 @@ std::string CardFileWithEveryKey(TCardSettings& expected) {
 
 }  // namespace
 
+// Sixteen copies in a taskbar: each title starts with its copy's four ports
+// and follows a port set in the window.
+TEST(Settings, TitleNamesTheFourPortsOfThisCopy) {
+  TConsoleFolder folder;
+  TDialogRecorder dialogs;
+  folder.WriteFile("Corvane_v4.ini", "[Corvane_V4]\r\ncomport_1=5\r\ncomport_2=6\r\ncomport_3=7\r\ncomport_4=8\r\n");
+  auto w = MakeWindow(folder);
+  const QString caption = QStringLiteral(" - Activate  sim Using modem Wavecom  Modem/ Simbox - Debug");
+  EXPECT_EQ(w->windowTitle(), "COM5 COM6 COM7 COM8" + caption);
+  w->Line(2).cbPort->setEditText("12");
+  w->Line(2).btnSetPort->click();
+  EXPECT_EQ(w->windowTitle(), "COM5 COM12 COM7 COM8" + caption);
+  w->Line(3).cbPort->setEditText("x");  // refused: the title keeps the port the line has
+  w->Line(3).btnSetPort->click();
+  EXPECT_EQ(w->windowTitle(), "COM5 COM12 COM7 COM8" + caption);
+}
+
 TEST(Settings, StartWithoutAnyFileGivesTheDefaults) {
   TConsoleFolder folder;
   TDialogRecorder dialogs;
   auto w = MakeWindow(folder);
-  EXPECT_EQ(w->windowTitle(), "Activate  sim Using modem Wavecom  Modem/ Simbox - Debug");
+  EXPECT_EQ(w->windowTitle(), "COM8 COM8 COM8 COM8 - Activate  sim Using modem Wavecom  Modem/ Simbox - Debug");
   EXPECT_EQ(w->BaudRate, 115200);
   EXPECT_EQ(maxlistline, 1000);
   EXPECT_EQ(kartuaktif, 0);
