@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include "ConsoleTestSupport.h"
+#include "IniFile.h"
 #include "SerPort.h"
 #include "adpInstanceControl.h"
 #include "uConstType.h"
@@ -223,6 +224,46 @@ TEST(Settings, AFailedSaveAsksWhetherToCloseWithoutSaving) {
   dialogs.answers = {TModalResult::Yes, TModalResult::Yes};
   EXPECT_TRUE(w->close());
   EXPECT_FALSE(w->isVisible());
+}
+
+// 301 card types make a list longer than a read gives of a value: every one
+// is offered, and the close writes every one back.
+TEST(Settings, ALongCardTypeListIsKeptWhole) {
+  TConsoleFolder folder;
+  TDialogRecorder dialogs;
+  std::string list;
+  for (int i = 1; i <= 301; ++i) list += "Operator" + std::to_string(i) + ";";
+  ASSERT_GT(list.size(), platform::TIniFile::kMaxValueBytes);
+  folder.WriteFile("Corvane_v4.ini", "[Corvane_V4]\r\nKARTU=" + list + "\r\n");
+  auto w = MakeWindow(folder);
+  ASSERT_EQ(w->Form().cbKartuAktif->count(), 301);
+  EXPECT_EQ(w->Form().cbKartuAktif->itemText(300), "Operator301");
+  w->show();
+  dialogs.answers = {TModalResult::Yes};
+  EXPECT_TRUE(w->close());
+  EXPECT_EQ(platform::TIniFile(folder.Dir() + "Corvane_v4.ini").ReadWholeString("Corvane_V4", "KARTU", ""), list);
+}
+
+// A main file just under the read bound that the close would grow past it:
+// the close says why and asks, and the file stays as the next start reads it.
+TEST(Settings, ACloseNeverWritesAMainFileTheNextStartRefuses) {
+  TConsoleFolder folder;
+  TDialogRecorder dialogs;
+  const std::string head = "[Corvane_V4]\r\nKARTU=A;\r\n";
+  const std::string filler = "; " + std::string(1000, '-') + "\r\n";
+  std::string file = head;
+  while (file.size() + filler.size() < platform::TIniFile::kMaxFileBytes - 50) file += filler;
+  folder.WriteFile("Corvane_v4.ini", file);
+  auto w = MakeWindow(folder);
+  w->show();
+  dialogs.answers = {TModalResult::Yes, TModalResult::No};
+  EXPECT_FALSE(w->close());
+  ASSERT_EQ(dialogs.asked.size(), 2u);
+  EXPECT_TRUE(dialogs.asked[1].text.contains("it would grow past 4 MiB")) << dialogs.asked[1].text.toStdString();
+  EXPECT_EQ(folder.ReadFile("Corvane_v4.ini"), file);
+  EXPECT_TRUE(platform::TIniFile(folder.Dir() + "Corvane_v4.ini").Refusal().empty());
+  dialogs.answers = {TModalResult::Yes, TModalResult::Yes};
+  EXPECT_TRUE(w->close());
 }
 
 TEST(Settings, ACardNameThatCannotBeAFileNameGivesDefaults) {
