@@ -174,6 +174,7 @@ void TfzInitModem::CreateComponents(const TPrepFormOptions& options) {
     move(screen->availableGeometry().center() - rect().center());
   ui_->btnKeluar->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
   UseListBoxRows(ui_->lstFunc);
+  ShowCutTextOnHover(ui_->lstFunc);
 
   CreatePort();
   tReplyTimeOut = new QTimer(this);

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -55,6 +58,34 @@ std::string CardFileWithEveryKey(TCardSettings& expected) {
 }
 
 }  // namespace
+
+// The balance field and the log rows of every line show their whole text on
+// hover where the form cuts it.
+TEST(Settings, EveryLineShowsItsCutBalanceAndLogRowsWhole) {
+  TConsoleFolder folder;
+  TDialogRecorder dialogs;
+  auto w = MakeWindow(folder);
+  w->show();
+  const std::string balance = "Sisa pulsa Anda Rp 5.000, aktif s/d 31-12-2025. Info: *888*1# untuk paket lain";
+  for (int n = 1; n <= LineCount; ++n) {
+    TConsoleLine& l = w->Line(n);
+    l.eCekPulsa->setText(QString::fromStdString(balance));
+    l.AddFuncLog("F030 : " + balance);
+    Pump(20);
+    const struct {
+      QWidget* target;
+      QPoint at;
+    } hovers[] = {{l.eCekPulsa, QPoint(5, 5)}, {l.lstFunc->viewport(), l.lstFunc->visualItemRect(l.lstFunc->item(0)).center()}};
+    for (const auto& h : hovers) {
+      QToolTip::hideText();
+      QHelpEvent help(QEvent::ToolTip, h.at, h.target->mapToGlobal(h.at));
+      QCoreApplication::sendEvent(h.target, &help);
+      EXPECT_TRUE(QToolTip::isVisible()) << n;
+      EXPECT_TRUE(QToolTip::text().contains(QString::fromStdString(balance).toHtmlEscaped())) << n;
+    }
+  }
+  QToolTip::hideText();
+}
 
 // Sixteen copies in a taskbar: each title starts with its copy's four ports
 // and follows a port set in the window.
