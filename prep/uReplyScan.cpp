@@ -4,26 +4,15 @@ namespace corvane::prep {
 
 namespace {
 
-bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
-}
-
-bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+using modemline::IsLineEnd;
+using modemline::StartsWith;
+using modemline::Trim;
 
 bool IsRestart(std::string_view command) { return StartsWith(command, "AT+CFUN"); }
 
 }  // namespace
 
-TFinalResult FinalResultOf(std::string_view line) {
-  const std::string_view t = Trim(line);
-  if (t == "OK") return TFinalResult::Ok;
-  if (t == "ERROR" || StartsWith(t, "+CME ERROR:") || StartsWith(t, "+CMS ERROR:")) return TFinalResult::Error;
-  return TFinalResult::None;
-}
+TFinalResult FinalResultOf(std::string_view line) { return modemline::FinalOf(line); }
 
 void TAnswerLedger::Sent(std::string_view command) {
   command_ = std::string(Trim(command));

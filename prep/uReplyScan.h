@@ -11,9 +11,11 @@
 #include <string_view>
 #include <vector>
 
+#include "uModemLine.h"
+
 namespace corvane::prep {
 
-enum class TFinalResult { None, Ok, Error };
+using TFinalResult = modemline::TFinal;
 
 // The final result a whole line (without its line end) stands for.
 TFinalResult FinalResultOf(std::string_view line);

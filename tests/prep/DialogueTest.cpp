@@ -498,16 +498,21 @@ TEST_F(PrepDialogue, AnswerTimeOutNeverEndsBeforeItsInterval) {
   EXPECT_EQ(ticks.EarlyTicks(), std::vector<std::string>{});
 }
 
+// The port set to COM5 and "Cek Modem" answered there.
+bool CheckedOnCom5(PrepBench& bench) {
+  bench.SetPort("5");
+  if (!bench.WaitModemReady(0)) return false;
+  bench.Window().Form().btnCekModem->click();
+  return WaitUntil([&] { return ShowsStatus(bench.Window().Form().lCekModem, "OK", clLime); });
+}
+
 // "Set" on an open port closes it and opens the new number at the new speed;
 // afterwards every status reads "Not OK" on red.
 TEST(PrepSet, ReopensOnTheNewPortAndResetsTheStatusTexts) {
   PrepBench bench(2, 5);
   TfzInitModem& w = bench.Window();
   UiForm& f = w.Form();
-  bench.SetPort("5");
-  ASSERT_TRUE(bench.WaitModemReady(0));
-  f.btnCekModem->click();
-  ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(f.lCekModem, "OK", clLime); }));
+  ASSERT_TRUE(CheckedOnCom5(bench));
 
   bench.SetPort("6", "9600");
   EXPECT_TRUE(bench.central.messages.empty());
@@ -580,10 +585,7 @@ TEST(PrepSet, LeavesNoStepShownAsDoneForTheModemLeft) {
     PrepBench bench(2, 5);
     TfzInitModem& w = bench.Window();
     UiForm& f = w.Form();
-    bench.SetPort("5");
-    ASSERT_TRUE(bench.WaitModemReady(0));
-    f.btnCekModem->click();
-    ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(f.lCekModem, "OK", clLime); })) << r.name;
+    ASSERT_TRUE(CheckedOnCom5(bench)) << r.name;
     f.btnResetModem->click();
     ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(f.lResetModem, "OK", clLime); })) << r.name;
     bench.SetPort(r.port);
