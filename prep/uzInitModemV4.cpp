@@ -406,7 +406,10 @@ void TfzInitModem::TakeAnswer(const TAnswerLedger::TAnswer& answer) {
   }
   // Nothing more is owed and nothing is in flight: a second answer to what
   // was answered now falls in this moment, before the next step goes out.
-  if (!ledger_.InFlight() && ledger_.Owed() == 0 && !AnswerDue()) tLateAnswer->start(kLineSettleMs);
+  // A moment already running is not drawn out: a modem that keeps sending
+  // final results must not hold a step back for ever.
+  if (ledger_.InFlight() || ledger_.Owed() != 0 || AnswerDue()) return;
+  if (!tLateAnswer->isActive() || tLateAnswer->remainingTime() > kLineSettleMs) tLateAnswer->start(kLineSettleMs);
 }
 
 void TfzInitModem::GoIdle() {

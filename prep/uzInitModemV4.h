@@ -11,6 +11,9 @@
 //   "Cek Modem".
 // - Refused() tells main that the limiter turned this copy away: the window
 //   must then never be shown.
+// - "Set" shows every step as failed ("Not OK" on red) before it opens the
+//   new port, also when that port will not open: the steps were done to the
+//   modem of the old port.
 // - Every handler returns at once; none waits for the modem. A command that
 //   gets no answer within its time-out shows its step as failed, logs it and
 //   frees the port for the next command; "Cek Modem" without an answer shows

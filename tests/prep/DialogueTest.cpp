@@ -333,6 +333,24 @@ TEST_F(PrepDialogue, ASecondAnswerIsNeverCreditedToTheNextCommand) {
   }
 }
 
+// A modem that keeps sending final results to no command: a step pressed
+// meanwhile still goes out (the moment after an answer is not drawn out by
+// every further one).
+TEST_F(PrepDialogue, AModemThatKeepsAnsweringNothingDoesNotHoldAStepBack) {
+  Open();
+  F().btnDeactivate->click();
+  ASSERT_TRUE(bench->WaitLog("STK OFF"));
+  const std::size_t from = M().Transcript().HostSize();
+  F().btnActivateSTK->click();
+  bool sent = false;
+  for (int i = 0; i < 20 && !sent; ++i) {
+    M().SendUnsolicited("OK");
+    Pump(150);
+    sent = bench->HostSince(from) == "AT+STSF=1\r";
+  }
+  EXPECT_TRUE(sent) << ::testing::PrintToString(bench->Log());
+}
+
 // A final result while no command is in flight is logged and dropped; the
 // next step gets its own answer.
 TEST_F(PrepDialogue, AnAnswerToNoCommandIsDropped) {
