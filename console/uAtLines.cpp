@@ -17,15 +17,9 @@ constexpr std::array<std::string_view, 11> kForeignPrefixes = {
     "RING", "+CRING:", "+CLIP:", "+CCWA:", "+CREG:", "+CGREG:", "+CMTI:", "+CMT:", "+CBM:", "+CDS:", "+CDSI:"};
 constexpr std::array<std::string_view, 2> kWithTextLine = {"+CMT:", "+CBM:"};
 
-bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
-}
-
-bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+using modemline::IsLineEnd;
+using modemline::StartsWith;
+using modemline::Trim;
 
 bool AllDigits(std::string_view s) {
   if (s.empty()) return false;
@@ -50,12 +44,6 @@ std::string_view TrailingPartialLine(std::string_view text) {
   return end == std::string_view::npos ? text : text.substr(end + 1);
 }
 
-TFinal FinalKind(std::string_view line) {
-  const std::string_view t = Trim(line);
-  if (t == "OK") return TFinal::Ok;
-  if (t == "ERROR" || StartsWith(t, "+CME ERROR:") || StartsWith(t, "+CMS ERROR:")) return TFinal::Error;
-  return TFinal::None;
-}
 
 }  // namespace
 
@@ -63,7 +51,7 @@ TFinalResult FindFinalResult(std::string_view text) {
   TFinalResult found;
   ForEachCompleteLine(text, [&](std::string_view line, std::size_t at) {
     if (found.kind != TFinal::None) return;
-    const TFinal kind = FinalKind(line);
+    const TFinal kind = modemline::FinalOf(line);
     if (kind == TFinal::None) return;
     found.kind = kind;
     found.lineStart = at;

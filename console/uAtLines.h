@@ -29,9 +29,11 @@
 #include <string_view>
 #include <vector>
 
+#include "uModemLine.h"
+
 namespace corvane::at {
 
-enum class TFinal { None, Ok, Error };
+using TFinal = modemline::TFinal;
 
 struct TFinalResult {
   TFinal kind = TFinal::None;

@@ -107,6 +107,8 @@ void TConsoleLine::BindWidgets() {
   lstFunc = Bind<QListWidget>("lstFunc");
   UseListBoxRows(lstDisplay);
   UseListBoxRows(lstFunc);
+  // The balance and the log rows are wider than the form leaves them.
+  for (QWidget* w : std::initializer_list<QWidget*>{lstDisplay, lstFunc, eCekPulsa, eISTM}) ShowCutTextOnHover(w);
   // What the modem sends (the signal level) and the file holds is shown as
   // it is, never read as markup: "<img src=...>" must not load a file.
   for (QLabel* label : {lNomor, lRegistrasi, lCall, lCall2, lSMS1, lSMS2, lCekPulsa, lSignal})

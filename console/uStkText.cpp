@@ -86,18 +86,21 @@ int FirstMatchingKeyword(std::span<const std::string> keywords, std::string_view
 
 at::TFinal ReplyFinal(std::string_view reply) {
   const std::string masked = WithoutQuotedLineFeeds(reply);
-  std::string_view rest = masked;
+  const std::string_view text = masked;
   bool error = false;
-  // "OK" anywhere wins over an earlier "ERROR": a reply that holds both is
-  // taken as answered.
-  for (;;) {
-    const at::TFinalResult found = at::FindFinalResult(rest);
-    if (found.kind == at::TFinal::Ok) return at::TFinal::Ok;
-    if (found.kind == at::TFinal::None) break;
-    error = true;
-    rest.remove_prefix(found.lineStart);
-    const std::size_t end = rest.find_first_of("\r\n");
-    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
+  // One pass, line by line: a reply may hold thousands of error lines (a
+  // card that keeps refusing), and each is looked at once. "OK" anywhere
+  // wins over an earlier "ERROR": a reply that holds both is taken as
+  // answered.
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!IsLineEnd(text[i])) continue;
+    switch (at::FindFinalResult(text.substr(start, i + 1 - start)).kind) {
+      case at::TFinal::Ok: return at::TFinal::Ok;
+      case at::TFinal::Error: error = true; break;
+      case at::TFinal::None: break;
+    }
+    start = i + 1;
   }
   return error ? at::TFinal::Error : at::TFinal::None;
 }

@@ -72,6 +72,9 @@ void TfzCorvaneV4::CreateComponents(const TFormOptions& options) {
 
   for (int n = 1; n <= LineCount; ++n)
     Lines[static_cast<std::size_t>(n - 1)] = std::make_unique<TConsoleLine>(*this, n, LineRecord(n));
+  // Connected after the line's own handler: the title follows the port it set.
+  for (auto& line : Lines)
+    connect(line->btnSetPort, &QPushButton::clicked, this, [this] { ShowPortsInTitle(); });
 
   pmKartuAktif = new QMenu(ui_->cbKartuAktif);
   pmKartuAktif->setObjectName(QStringLiteral("pmKartuAktif"));
@@ -119,8 +122,17 @@ void TfzCorvaneV4::FormCreate() {
   }
   Line(1).tHangup->SetInterval(HangupIntervalMs(Card.waktudial));
   for (int n = 2; n <= LineCount; ++n) Line(n).tHangup->SetInterval(Line(1).tHangup->Interval());
-  setWindowTitle(windowTitle() + QStringLiteral(" - Debug"));
+  caption_ = windowTitle() + QStringLiteral(" - Debug");
+  ShowPortsInTitle();
   for (auto& line : Lines) line->lNomor->setText(QString::number(line->Number()));
+}
+
+// Up to sixteen copies side by side in the taskbar all carry the same
+// caption; their four ports, first, tell them apart.
+void TfzCorvaneV4::ShowPortsInTitle() {
+  QStringList ports;
+  for (const auto& line : Lines) ports << QStringLiteral("COM%1").arg(line->Data.ComPort);
+  setWindowTitle(ports.join(QLatin1Char(' ')) + QStringLiteral(" - ") + caption_);
 }
 
 void TfzCorvaneV4::ApplyComNumberAtStart(TConsoleLine& line) {

@@ -105,6 +105,7 @@ class TfzCorvaneV4 : public QWidget {
   // Every line timer stopped, every port closed; safe to call again.
   void EndLines() noexcept;
   void ApplyComNumberAtStart(TConsoleLine& line);
+  void ShowPortsInTitle();
   std::string CardNameAt(int index) const;
   // A warning to the operator; a copy the limiter refused shows nothing.
   void Warn(const QString& text);
@@ -112,6 +113,7 @@ class TfzCorvaneV4 : public QWidget {
   std::unique_ptr<Ui::TfzCorvaneV4> ui_;
   bool refused_ = false;
   bool closed_ = false;
+  QString caption_;  // the window's own caption, without the ports
 };
 
 }  // namespace corvane

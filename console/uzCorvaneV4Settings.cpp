@@ -59,7 +59,9 @@ void TfzCorvaneV4::LoadMainSettings() {
   ui_->eMaxDelay->setText(FromAnsi(ini.ReadString(kMain, "MAXDELAY", std::to_string(MaxDelayDefaultMs))));
   MaxDelayMs();
 
-  const std::string list = ini.ReadString(kMain, "KARTU", "");
+  // Read whole: the list is the console's own, written back at close, and a
+  // cut list would lose every card type past the cut for good.
+  const std::string list = ini.ReadWholeString(kMain, "KARTU", "");
   ui_->cbKartuAktif->clear();
   std::string name;
   for (char c : list) {

@@ -165,12 +165,11 @@ TIniFile::TIniFile(const std::string& path) : requested_(Absolute(path)) {
 
 // ---------------------------------------------------------------- reading
 
-std::string TIniFile::ReadString(const std::string& section, const std::string& key,
-                                 const std::string& defaultValue) const {
+bool TIniFile::FindValue(const Document& doc, const std::string& section, const std::string& key,
+                         std::string& value) {
   const std::string sec = Trim(section), k = Trim(key);
-  std::string value = defaultValue;
   bool inSection = false, sectionSeen = false;
-  for (const Line& line : doc_.lines) {
+  for (const Line& line : doc.lines) {
     std::string name, lineKey, raw;
     if (SectionOf(line.text, name)) {
       if (sectionSeen) break;  // only the first matching section counts
@@ -180,11 +179,23 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
     }
     if (inSection && KeyOf(line.text, lineKey, raw) && SameName(lineKey, k)) {
       value = DecodeValue(raw);
-      break;
+      return true;
     }
   }
+  return false;
+}
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key,
+                                 const std::string& defaultValue) const {
+  std::string value = ReadWholeString(section, key, defaultValue);
   if (value.size() > kMaxValueBytes) value.resize(kMaxValueBytes);
   return value;
+}
+
+std::string TIniFile::ReadWholeString(const std::string& section, const std::string& key,
+                                      const std::string& defaultValue) const {
+  std::string value;
+  return FindValue(doc_, section, key, value) ? value : defaultValue;
 }
 
 bool TIniFile::ParseInteger(const std::string& text, int& out) noexcept {
@@ -302,10 +313,25 @@ void TIniFile::UpdateFile() {
     NoticeRefusal(path_, refusal_);
     RaiseUnableToWrite();
   }
-  for (const Write& w : pending_) Apply(fresh, w);
-  ReplaceOnDisk(Serialize(fresh));
+  for (const Write& w : pending_)
+    if (!WritesBackCut(fresh, w)) Apply(fresh, w);
+  const std::string bytes = Serialize(fresh);
+  // The next start would refuse the file as a whole and run on defaults.
+  if (bytes.size() > kMaxFileBytes)
+    throw EIniFileException("Unable to write to " + path_ + ": it would grow past " +
+                            std::to_string(kMaxFileBytes >> 20) + " MiB, and so large a file is not read");
+  ReplaceOnDisk(bytes);
   doc_ = std::move(fresh);
   pending_.clear();
+}
+
+// A read gives at most kMaxValueBytes of a value; a program that writes back
+// what it read unchanged would cut the value in the file. The file keeps
+// its whole value then.
+bool TIniFile::WritesBackCut(const Document& doc, const Write& w) {
+  std::string whole;
+  return FindValue(doc, w.section, w.key, whole) && whole.size() > kMaxValueBytes &&
+         w.value.size() == kMaxValueBytes && whole.compare(0, kMaxValueBytes, w.value) == 0;
 }
 
 void TIniFile::RaiseUnableToWrite() const { throw EIniFileException("Unable to write to " + path_); }

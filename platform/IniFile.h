@@ -9,8 +9,10 @@
 //   lines without "=" are never keys.
 // - The value is the text after the first "=", blanks trimmed, one pair of
 //   enclosing matching quotes (" or ') removed. At most kMaxValueBytes come
-//   back (the default is cut the same way). Values are bytes, not text: no
-//   encoding is assumed or converted.
+//   back (the default is cut the same way); ReadWholeString gives the whole
+//   value, for a value the program keeps itself and must not lose the end
+//   of (the card-type list). Values are bytes, not text: no encoding is
+//   assumed or converted.
 // - Integers: decimal with an optional sign, or "0x"/"0X" and 1 to 8 hex
 //   digits (0xFFFFFFFF reads as -1); anything else, empty included, or a
 //   decimal outside 32 bits gives the default. Booleans: the integer rule
@@ -42,6 +44,13 @@
 // - Temporary files that a copy killed during its save left beside the file
 //   (".<name>.tmp-<pid>-<n>", <pid> no longer running) are removed by the next
 //   save; those of a copy that still runs are left to it.
+// - A value cut at reading is never written back cut: a write of exactly the
+//   kMaxValueBytes a read gave of a longer value leaves the file's whole
+//   value as it stands.
+// - A save never writes a file that a read would refuse: a file that would
+//   grow past kMaxFileBytes is left as it stands, UpdateFile raises
+//   "Unable to write to <full path>: it would grow past 4 MiB, ..." and the
+//   group stays pending.
 // - Integers are written in decimal, Booleans "1"/"0". A value with leading
 //   or trailing blanks, or one that starts and ends with the same quote, is
 //   written inside double quotes so that it reads back unchanged.
@@ -91,6 +100,8 @@ class TIniFile {
 
   std::string ReadString(const std::string& section, const std::string& key,
                          const std::string& defaultValue) const;
+  std::string ReadWholeString(const std::string& section, const std::string& key,
+                              const std::string& defaultValue) const;
   int ReadInteger(const std::string& section, const std::string& key, int defaultValue) const;
   bool ReadBool(const std::string& section, const std::string& key, bool defaultValue) const;
 
@@ -119,6 +130,9 @@ class TIniFile {
   };
 
   static Document Parse(const std::string& bytes);
+  static bool FindValue(const Document& doc, const std::string& section, const std::string& key,
+                        std::string& value);
+  static bool WritesBackCut(const Document& doc, const Write& w);
   static std::string Serialize(const Document& doc);
   static void Apply(Document& doc, const Write& w);
   static std::string EncodeValue(const std::string& value);

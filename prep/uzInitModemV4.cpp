@@ -75,16 +75,17 @@ const TStkStep* StkStep(int step) {
   return nullptr;
 }
 
-// Which handler takes a chunk, by the reply the port waits for. Values that
-// are not listed (rtNone among them) drop the chunk.
+// Which handler takes the answer to the command in flight, by the reply the
+// port waits for. Values that are not listed (rtNone among them) drop the
+// chunk; while idle the bytes only collect.
 struct TReplyRoute {
   std::uint8_t type;
-  void (TfzInitModem::*handler)(const std::string&);
+  void (TfzInitModem::*handler)(TFinalResult);
   const char* name;
 };
 constexpr TReplyRoute kReplyRoutes[] = {
     {rtAt, &TfzInitModem::HandleAtReply, "HandleAtReply"},
-    {rtIdle, &TfzInitModem::HandleIdle, "HandleIdle"},
+    {rtIdle, nullptr, "HandleIdle"},
     {rtEchoOff, &TfzInitModem::HandleEchoOffReply, "HandleEchoOffReply"},
     {rtStkOn, &TfzInitModem::HandleStkSetupReply, "HandleStkSetupReply"},
     {rtReset, &TfzInitModem::HandleResetReply, "HandleResetReply"},
@@ -118,26 +119,24 @@ constexpr QPushButton* UiForm::*kStepButtons[] = {
     &UiForm::btnConfigure, &UiForm::btnActivateSTK, &UiForm::btnResetModem,
 };
 
-// The modem answers in order and its answers carry no name, so a command
-// that timed out leaves its "OK" or "ERROR" owed, and whatever final result
-// comes next is that one, unless the command was lost. Counting owed answers
-// alone does not hold: a lost command would shift every later answer by one
-// for good, and a modem that answers twice would shift them the other way
-// into a green. Only time tells the cases apart, so no command goes out
-// while an answer may still be owed: the late answer is waited for the
-// command's answer time once more (longer than that, it is taken as lost),
-// and once it has come the next command waits a moment more, in which a
-// second answer to the same command falls and is dropped with it. A late
-// answer is thus dropped, never credited; at worst a step waits or shows
-// red and is pressed again.
+// The ledger (TAnswerLedger) tells whose a final result is. Time helps it
+// where the bytes cannot: after a time-out the next command waits the
+// command's answer time once more, so that the late answer usually comes
+// while nothing is in flight; and after every final result the next step
+// waits a moment, in which a second answer to the same command falls
+// without a command it could be taken for. A late or second answer is
+// logged and dropped, never credited; at worst a step waits or shows red
+// and is pressed again.
 constexpr int kLineSettleMs = 500;
 constexpr const char* kLateAnswerLog = "late answer to the earlier command ignored";
+constexpr const char* kExtraAnswerLog = "extra answer ignored";
 
 constexpr int kStartPortNumber = 8;
 constexpr int kStartBaudRate = 115200;
 constexpr int kLogLimit = 100;
-// Unsolicited lines that nobody reads collect while the port is idle; a
-// chattering line must not grow the buffer without end.
+// What arrived since the last command collects for the record only (the
+// ledger judges the answers); a chattering line must not grow it without
+// end.
 constexpr std::size_t kIdleBufferKeep = 4096;
 
 }  // namespace
@@ -171,6 +170,7 @@ void TfzInitModem::CreateComponents(const TPrepFormOptions& options) {
     move(screen->availableGeometry().center() - rect().center());
   ui_->btnKeluar->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
   UseListBoxRows(ui_->lstFunc);
+  ShowCutTextOnHover(ui_->lstFunc);
 
   CreatePort();
   tReplyTimeOut = new QTimer(this);
@@ -265,7 +265,7 @@ void TfzInitModem::closeEvent(QCloseEvent* event) {
   // After the Yes no answer or time-out may act, and the program ends as
   // soon as the port is closed.
   TApplication::CloseMainWindow(*this, *event, closed_, [this] { return FormClose(); }, [this] {
-    GoIdle();  // no answer, late answer or held command acts after the Yes
+    LeaveModem();  // no answer, late answer or held command acts after the Yes
     try {
       comVorel1->SetOpen(false);
     } catch (const std::exception& e) {
@@ -298,13 +298,16 @@ void TfzInitModem::btnSetPort1Click() {
     comVorel1->SetOpen(false);
     // A command in flight, or one still owing its answer, was for the modem
     // just left; its answer can no longer come.
-    if (AnswerDue() || tLateAnswer->isActive()) GoIdle();
+    LeaveModem();
   }
+  // What the steps showed was done to the modem of the old port, if any;
+  // before the new port is tried, so that a port that will not open shows
+  // nothing as done either.
+  ShowEveryStepFailed();
   comVorel1->SetComNumber(static_cast<std::uint16_t>(PortNumber));
   comVorel1->SetBaud(BaudRate);
   comVorel1->SetOpen(true);
   lossShown_ = false;
-  ShowEveryStepFailed();
 }
 
 void TfzInitModem::btnCekModemClick() {
@@ -338,6 +341,7 @@ void TfzInitModem::Send(const TCommand& command) {
   }
   // Sent first: a send that fails leaves the tool as it was.
   comVorel1->SendString(std::string(command.head) + std::string(command.end));
+  ledger_.Sent(command.head);
   ReplyType = command.reply;
   if (command.stkSetupStep != 0) StkSetupStep = command.stkSetupStep;
   RxBuffer.clear();
@@ -365,20 +369,52 @@ void TfzInitModem::comVorel1Trigger(QObject* /*CP*/, std::uint16_t Msg, std::uin
   DispatchChunk(chunk);
 }
 
-void TfzInitModem::DispatchChunk(const std::string& Chunk) {
-  const TReplyRoute* route = nullptr;
+namespace {
+const TReplyRoute* RouteOf(std::uint8_t type) {
   for (const TReplyRoute& r : kReplyRoutes)
-    if (r.type == ReplyType) route = &r;
+    if (r.type == type) return &r;
+  return nullptr;
+}
+}  // namespace
+
+void TfzInitModem::DispatchChunk(const std::string& Chunk) {
+  const TReplyRoute* route = RouteOf(ReplyType);
   if (OnDispatch) OnDispatch(route ? route->name : nullptr, Chunk);
-  TakeLateAnswer(Chunk);
-  if (route) (this->*(route->handler))(Chunk);
+  if (!route) return;
+  RxBuffer += Chunk;
+  if (RxBuffer.size() > kIdleBufferKeep) RxBuffer.erase(0, RxBuffer.size() - kIdleBufferKeep);
+  for (const TAnswerLedger::TAnswer& a : ledger_.Take(Chunk)) TakeAnswer(a);
+}
+
+void TfzInitModem::TakeAnswer(const TAnswerLedger::TAnswer& answer) {
+  switch (answer.owner) {
+    case TAnswerLedger::TOwner::Late: AddFuncLog(kLateAnswerLog); break;
+    case TAnswerLedger::TOwner::Extra: AddFuncLog(kExtraAnswerLog); break;
+    case TAnswerLedger::TOwner::Command:
+      // The route of the moment: a handler may have sent the next command.
+      if (const TReplyRoute* route = RouteOf(ReplyType); route && route->handler)
+        (this->*(route->handler))(answer.result);
+      break;
+  }
+  // Nothing more is owed and nothing is in flight: a second answer to what
+  // was answered now falls in this moment, before the next step goes out.
+  // A moment already running is not drawn out: a modem that keeps sending
+  // final results must not hold a step back for ever.
+  if (ledger_.InFlight() || ledger_.Owed() != 0 || AnswerDue()) return;
+  if (!tLateAnswer->isActive() || tLateAnswer->remainingTime() > kLineSettleMs) tLateAnswer->start(kLineSettleMs);
 }
 
 void TfzInitModem::GoIdle() {
   RxBuffer.clear();
   ReplyType = rtIdle;
-  ForgetLateAnswer();
   EndAwaitingAnswer();
+}
+
+void TfzInitModem::LeaveModem() {
+  GoIdle();
+  ledger_.Forget();
+  tLateAnswer->stop();
+  heldCommand_ = nullptr;
 }
 
 bool TfzInitModem::AnswerDue() const { return tReplyTimeOut->isActive(); }
@@ -397,27 +433,17 @@ void TfzInitModem::EnableStepButtons(bool enabled) {
   for (QPushButton* UiForm::*b : kStepButtons) ((*ui_).*b)->setEnabled(enabled);
 }
 
-// Only while nothing is in flight: a command never goes out while an
-// answer is owed.
-void TfzInitModem::AwaitLateAnswer(int ms) {
-  lateAnswer_.Expect();
+// The command in flight gets no more time: its answer is owed, and the
+// next step waits for it as long again before it goes out (a final result
+// in that time ends the wait early). Past that the step goes out anyway;
+// the ledger still takes the owed answer for what it is.
+void TfzInitModem::GiveUpAnswer(int ms) {
+  ledger_.TimedOut();
+  GoIdle();
   tLateAnswer->start(ms);
 }
 
-void TfzInitModem::TakeLateAnswer(const std::string& Chunk) {
-  if (!lateAnswer_.Take(Chunk)) return;
-  AddFuncLog(kLateAnswerLog);
-  tLateAnswer->start(kLineSettleMs);
-}
-
-void TfzInitModem::ForgetLateAnswer() {
-  tLateAnswer->stop();
-  lateAnswer_.Forget();
-  heldCommand_ = nullptr;
-}
-
 void TfzInitModem::tLateAnswerTimer() {
-  lateAnswer_.Forget();
   const TCommand* held = heldCommand_;
   if (!held) return;
   heldCommand_ = nullptr;
@@ -440,7 +466,7 @@ void TfzInitModem::ShowDeviceLost() {
   lossShown_ = true;
   // Nothing more will come from the device: a command whose answer was due
   // is given up, and what the steps set up went with the modem.
-  GoIdle();
+  LeaveModem();
   AddFuncLog("COM" + std::to_string(comVorel1->ComNumber()) +
              " : device lost (modem unplugged?), plug it in and press Set");
   ShowEveryStepFailed();
@@ -455,9 +481,8 @@ QLabel* TfzInitModem::StkStepStatus() const {
   return s ? (*ui_).*(s->status) : nullptr;
 }
 
-void TfzInitModem::HandleAtReply(const std::string& Chunk) {
-  RxBuffer += Chunk;
-  switch (ScanFinalResult(RxBuffer)) {
+void TfzInitModem::HandleAtReply(TFinalResult Result) {
+  switch (Result) {
     case TFinalResult::Ok:
       AddFuncLog("OK");
       EndAwaitingAnswer();
@@ -473,9 +498,8 @@ void TfzInitModem::HandleAtReply(const std::string& Chunk) {
   }
 }
 
-void TfzInitModem::HandleEchoOffReply(const std::string& Chunk) {
-  RxBuffer += Chunk;
-  switch (ScanFinalResult(RxBuffer)) {
+void TfzInitModem::HandleEchoOffReply(TFinalResult Result) {
+  switch (Result) {
     case TFinalResult::Ok:
       AddFuncLog("ATE : OK");
       ShowStepStatus(ui_->lCekModem, "OK", clLime);
@@ -489,21 +513,18 @@ void TfzInitModem::HandleEchoOffReply(const std::string& Chunk) {
   }
 }
 
-void TfzInitModem::HandleStkSetupReply(const std::string& Chunk) {
-  RxBuffer += Chunk;
-  const TFinalResult result = ScanFinalResult(RxBuffer);
-  if (result == TFinalResult::None) return;
+void TfzInitModem::HandleStkSetupReply(TFinalResult Result) {
+  if (Result == TFinalResult::None) return;
   if (const TStkStep* s = StkStep(StkSetupStep)) {
-    const bool ok = result == TFinalResult::Ok;
+    const bool ok = Result == TFinalResult::Ok;
     AddFuncLog(ok ? s->okLog : s->errorLog);
     ShowStepStatus((*ui_).*(s->status), ok ? "OK" : "NOT OK", ok ? clLime : clRed);
   }
   GoIdle();
 }
 
-void TfzInitModem::HandleResetReply(const std::string& Chunk) {
-  RxBuffer += Chunk;
-  switch (ScanFinalResult(RxBuffer)) {
+void TfzInitModem::HandleResetReply(TFinalResult Result) {
+  switch (Result) {
     case TFinalResult::Ok:
       AddFuncLog("Reset OK");
       ShowStepStatus(ui_->lResetModem, "OK", clLime);
@@ -519,9 +540,8 @@ void TfzInitModem::HandleResetReply(const std::string& Chunk) {
   }
 }
 
-void TfzInitModem::HandleWindOnReply(const std::string& Chunk) {
-  RxBuffer += Chunk;
-  switch (ScanFinalResult(RxBuffer)) {
+void TfzInitModem::HandleWindOnReply(TFinalResult Result) {
+  switch (Result) {
     case TFinalResult::Ok:
       GoIdle();
       ShowStepStatus(ui_->lStatusKartu, "OK", clLime);
@@ -535,11 +555,6 @@ void TfzInitModem::HandleWindOnReply(const std::string& Chunk) {
   }
 }
 
-void TfzInitModem::HandleIdle(const std::string& Chunk) {
-  RxBuffer += Chunk;
-  if (RxBuffer.size() > kIdleBufferKeep) RxBuffer.erase(0, RxBuffer.size() - kIdleBufferKeep);
-}
-
 void TfzInitModem::tReplyTimeOutTimer() {
   if (DeviceLost()) {
     ShowDeviceLost();
@@ -551,8 +566,7 @@ void TfzInitModem::tReplyTimeOutTimer() {
       AddFuncLog(s->silentLog);
       ShowStepStatus(StkStepStatus(), "NOT OK", clRed);
     }
-    GoIdle();
-    AwaitLateAnswer(answerMs);
+    GiveUpAnswer(answerMs);
     return;
   }
   for (const TSilence& s : kSilences) {
@@ -562,8 +576,7 @@ void TfzInitModem::tReplyTimeOutTimer() {
     // a modem that is not there now.
     if (s.type == rtAt) ShowEveryStepFailed();
     else ShowStepStatus((*ui_).*(s.status), s.statusText, clRed);
-    GoIdle();
-    AwaitLateAnswer(answerMs);
+    GiveUpAnswer(answerMs);
     return;
   }
 }

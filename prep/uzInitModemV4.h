@@ -11,6 +11,9 @@
 //   "Cek Modem".
 // - Refused() tells main that the limiter turned this copy away: the window
 //   must then never be shown.
+// - "Set" shows every step as failed ("Not OK" on red) before it opens the
+//   new port, also when that port will not open: the steps were done to the
+//   modem of the old port.
 // - Every handler returns at once; none waits for the modem. A command that
 //   gets no answer within its time-out shows its step as failed, logs it and
 //   frees the port for the next command; "Cek Modem" without an answer shows
@@ -18,11 +21,17 @@
 // - One command at a time: while an answer is due the six step buttons are
 //   disabled and every sender refuses, so no answer is taken for a later
 //   command's ("Set" stays usable: it leaves the modem).
+// - An answer counts for a step only as a whole final result line ("OK",
+//   "ERROR", "+CME ERROR: <n>", "+CMS ERROR: <n>") that answers the step's
+//   own command (TAnswerLedger). The answer of a command that timed out,
+//   however late, is logged as "late answer to the earlier command ignored",
+//   a second answer or one to no command as "extra answer ignored"; neither
+//   ends a later command's wait.
 // - After a time-out the port waits the same answer time once more for the
-//   late answer before the next command goes out: a step pressed meanwhile
-//   goes out a moment after the late "OK" or "ERROR" (logged as ignored) or
-//   once that time has passed quietly, its button disabled until then; "Set"
-//   drops it. A late answer never counts for a later command.
+//   late answer before the next command goes out, and after every final
+//   result a moment (half a second): a step pressed meanwhile goes out when
+//   that time is over, its button disabled until then; "Set" drops it.
+//   "Cek Modem" sends "ATE0" at once on the "OK" to "AT".
 // - A lost device (unplugged modem, hung-up line) is noticed when the port
 //   tells it (OnTriggerDeviceLost), and at any press of a step: the log says
 //   so, every step shows as failed and a command whose answer was due is
@@ -87,7 +96,7 @@ class TfzInitModem : public QWidget {
   TComPort* comVorel1 = nullptr;
   TadpInstanceControl* adpInstanceControl1 = nullptr;
   QTimer* tReplyTimeOut = nullptr;  // single shot, armed by every sender
-  QTimer* tLateAnswer = nullptr;    // single shot: the port takes no command while it runs
+  QTimer* tLateAnswer = nullptr;    // single shot: a step pressed while it runs goes out when it ends
 
   // Observes every chunk the dispatch takes (handler name, or nullptr when
   // the chunk is dropped). For diagnostics and tests; empty by default.
@@ -118,13 +127,14 @@ class TfzInitModem : public QWidget {
   void SendStkOn();
   void SendModemReset();
 
-  // Reply handlers, selected by ReplyType.
-  void HandleAtReply(const std::string& Chunk);
-  void HandleEchoOffReply(const std::string& Chunk);
-  void HandleStkSetupReply(const std::string& Chunk);
-  void HandleResetReply(const std::string& Chunk);
-  void HandleWindOnReply(const std::string& Chunk);
-  void HandleIdle(const std::string& Chunk);
+  // Reply handlers, selected by ReplyType: each gets the final result that
+  // answers the command in flight. The bytes collect in RxBuffer (its last
+  // 4096) until the next command empties it.
+  void HandleAtReply(TFinalResult Result);
+  void HandleEchoOffReply(TFinalResult Result);
+  void HandleStkSetupReply(TFinalResult Result);
+  void HandleResetReply(TFinalResult Result);
+  void HandleWindOnReply(TFinalResult Result);
 
   struct TCommand;  // one row of the sender table
 
@@ -137,15 +147,15 @@ class TfzInitModem : public QWidget {
   void ConnectHandlers();
   void Send(const TCommand& command);
   void DispatchChunk(const std::string& Chunk);
+  void TakeAnswer(const TAnswerLedger::TAnswer& answer);
   void CreateDeviceWatch();
   void GoIdle();
+  void LeaveModem();
   bool AnswerDue() const;
   void AwaitAnswer(int ms);
   void EndAwaitingAnswer();
   void EnableStepButtons(bool enabled);
-  void AwaitLateAnswer(int ms);
-  void TakeLateAnswer(const std::string& Chunk);
-  void ForgetLateAnswer();
+  void GiveUpAnswer(int ms);
   bool DeviceLost();
   void ShowDeviceLost();
   void ShowEveryStepFailed();
@@ -157,7 +167,7 @@ class TfzInitModem : public QWidget {
   bool refused_ = false;
   bool lossShown_ = false;  // the lost device was reported since the port opened
   bool closed_ = false;
-  TLateAnswer lateAnswer_;
+  TAnswerLedger ledger_;
   const TCommand* heldCommand_ = nullptr;  // pressed while tLateAnswer runs; goes out when it ends
 };
 

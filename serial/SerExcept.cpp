@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "ComPath.h"
+#include "SerCodes.h"
 #include "SysError.h"
 
 namespace corvane {
@@ -16,13 +18,14 @@ constexpr std::int32_t kLastOsCode = -2;
 constexpr std::int32_t kOutOfMemoryCode = -8;
 
 template <typename E>
-[[noreturn]] void Raise(std::int32_t code) {
+[[noreturn]] void Raise(std::int32_t code, const std::string* message) {
+  if (message) throw E(code, *message);
   throw E(code);
 }
 
 struct TClassRow {
   std::int32_t Code;
-  void (*RaiseFor)(std::int32_t code);
+  void (*RaiseFor)(std::int32_t code, const std::string* message);
 };
 
 // Every code that selects a class of its own, ascending by code. A code not
@@ -257,13 +260,34 @@ std::string ErrorMessage(std::int32_t code) {
   return text;
 }
 
-void RaiseSerialError(std::int32_t code) {
+namespace {
+// message: the whole text, or nullptr for the code's own.
+[[noreturn]] void RaiseWith(std::int32_t code, const std::string* message) {
   if (code >= kFirstOsCode && code <= kLastOsCode) {
     if (code == kOutOfMemoryCode) throw EOutOfMemory();
-    throw EInOutError(ErrorMessage(code), -code);
+    throw EInOutError(message ? *message : ErrorMessage(code), -code);
   }
-  if (const TClassRow* row = FindClassRow(code)) row->RaiseFor(code);
+  if (const TClassRow* row = FindClassRow(code)) row->RaiseFor(code, message);
   throw ESerialException::CreateText("Serial exception");
+}
+}  // namespace
+
+void RaiseSerialError(std::int32_t code) { RaiseWith(code, nullptr); }
+
+std::string OpenErrorDetail(std::int32_t code, unsigned comNumber) {
+  const std::string com = "COM" + std::to_string(comNumber);
+  const std::string device = platform::ComDevicePath(comNumber);
+  if (code == serial::ecBadId) return " (" + com + ": no device " + device + ")";
+  // Only a program that locks the device is seen as its holder; fuser finds
+  // any program that has it open.
+  if (code == serial::ecAlreadyOpen) return " (" + com + ": " + device + "; who holds it: fuser -v " + device + ")";
+  return " (" + com + ": " + device + ")";
+}
+
+void RaiseOpenError(std::int32_t code, unsigned comNumber) {
+  if (code == kOutOfMemoryCode) throw EOutOfMemory();
+  const std::string message = ErrorMessage(code) + OpenErrorDetail(code, comNumber);
+  RaiseWith(code, &message);
 }
 
 std::int32_t CheckResult(bool loading, std::int32_t code) {

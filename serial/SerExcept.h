@@ -32,12 +32,11 @@ class ESerialException : public Exception {
   explicit ESerialException(std::int32_t code);
   // CreateText: ErrorCode = 0, the message as given.
   static ESerialException CreateText(std::string text);
-
-  std::int32_t ErrorCode() const noexcept { return errorCode_; }
-
- protected:
+  // The code's class with a message of the raiser's own (RaiseOpenError).
   ESerialException(std::int32_t code, std::string message)
       : Exception(std::move(message)), errorCode_(code) {}
+
+  std::int32_t ErrorCode() const noexcept { return errorCode_; }
 
  private:
   std::int32_t errorCode_;
@@ -263,6 +262,14 @@ inline std::int32_t CheckResult(const TComponentLoadState& port, std::int32_t co
 // few places that raise straight from a code (no port selected, no device
 // layer); for such listed codes prefer `throw ENoPortSelected(-2011)`.
 [[noreturn]] void RaiseSerialError(std::int32_t code);
+
+// Raises for the negative code of a failed open as RaiseSerialError does;
+// the message goes on with the device the COM number stands for (the
+// operator cannot see it otherwise) and, for a device held by another
+// program, how to find that program:
+//   "ie_Open - device already open (COM5: /dev/ttyUSB0; who holds it: fuser -v /dev/ttyUSB0)"
+[[noreturn]] void RaiseOpenError(std::int32_t code, unsigned comNumber);
+std::string OpenErrorDetail(std::int32_t code, unsigned comNumber);
 
 // Message for |code|: the error table's text, else the system text (cleaned,
 // without the blank its line end leaves), else "".

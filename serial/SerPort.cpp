@@ -636,7 +636,7 @@ void TCustomComPort::OpenPort() {
     if (FTapiMode == tmOn) Check(serial::ecNotOpenedByTapi);
     const int code = serial::OpenResultCode(OpenDevice());
     if (code != 0) {
-      Check(code);
+      if (!IsLoading()) corvane::RaiseOpenError(code, FComNumber);
       AbandonOpen();  // only while loading, when the code came back unraised
       return;
     }

@@ -2,7 +2,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHelpEvent>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QTextDocument>
+#include <QToolTip>
 #include <QMessageBox>
 #include <QTimer>
 #include <QPalette>
@@ -101,6 +105,60 @@ class TListBoxRows : public QStyledItemDelegate {
 void UseListBoxRows(QListWidget* list) {
   list->setUniformItemSizes(true);
   list->setItemDelegate(new TListBoxRows(list));
+}
+
+namespace {
+
+// Room a row or an edit keeps beside its text (frame and margins).
+constexpr int kTextPadding = 8;
+
+// Each line of a text of several lines is measured alone.
+bool Fits(const QFontMetrics& metrics, const QString& text, int room) {
+  for (const QString& line : text.split(QLatin1Char('\n')))
+    if (metrics.horizontalAdvance(line) + kTextPadding > room) return false;
+  return true;
+}
+
+class TCutTextTip : public QObject {
+ public:
+  TCutTextTip(QWidget* watched, QListWidget* list, QLineEdit* edit)
+      : QObject(watched), watched_(watched), list_(list), edit_(edit) {}
+
+  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+    if (event->type() != QEvent::ToolTip) return false;
+    const auto& help = static_cast<const QHelpEvent&>(*event);
+    QString text;
+    bool fits = true;
+    if (edit_) {
+      text = edit_->text();
+      fits = Fits(edit_->fontMetrics(), text, edit_->contentsRect().width());
+    } else if (QListWidgetItem* item = list_->itemAt(help.pos())) {
+      // The row's visible part: from its left edge to the viewport's right
+      // edge; a row scrolled to the left is cut already.
+      const QRect row = list_->visualItemRect(item);
+      text = item->text();
+      fits = row.left() >= 0 && Fits(watched_->fontMetrics(), text, watched_->width() - row.left());
+    }
+    // Escaped: no markup in the text is ever read.
+    if (text.isEmpty() || fits) QToolTip::hideText();
+    else QToolTip::showText(help.globalPos(), Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal), watched_);
+    return true;
+  }
+
+ private:
+  QWidget* watched_;
+  QListWidget* list_;
+  QLineEdit* edit_;
+};
+
+}  // namespace
+
+void ShowCutTextOnHover(QWidget* widget) {
+  if (auto* list = qobject_cast<QListWidget*>(widget)) {
+    list->viewport()->installEventFilter(new TCutTextTip(list->viewport(), list, nullptr));
+  } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+    edit->installEventFilter(new TCutTextTip(edit, nullptr, edit));
+  }
 }
 
 void RunGuarded(const std::function<void()>& handler) noexcept {

@@ -79,6 +79,12 @@ class TTimer : public QObject {
 // long entry can still be scrolled to and a text of two lines is not cut.
 void UseListBoxRows(QListWidget* list);
 
+// A list box's rows and an edit whose text the form's size cuts: hovering
+// shows the whole text in a tip, as plain text (a modem's or a file's
+// "<b>" is shown, never read as markup); a text that fits shows no tip.
+// For a QListWidget or a QLineEdit; the form itself is left as it is.
+void ShowCutTextOnHover(QWidget* widget);
+
 // Runs an event handler; what it raises goes to the application's central
 // exception handler, never into the event loop.
 void RunGuarded(const std::function<void()>& handler) noexcept;

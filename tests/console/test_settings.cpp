@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +15,7 @@
 #include <sys/stat.h>
 
 #include "ConsoleTestSupport.h"
+#include "IniFile.h"
 #include "SerPort.h"
 #include "adpInstanceControl.h"
 #include "uConstType.h"
@@ -55,11 +59,56 @@ std::string CardFileWithEveryKey(TCardSettings& expected) {
 
 }  // namespace
 
+// The balance field and the log rows of every line show their whole text on
+// hover where the form cuts it.
+TEST(Settings, EveryLineShowsItsCutBalanceAndLogRowsWhole) {
+  TConsoleFolder folder;
+  TDialogRecorder dialogs;
+  auto w = MakeWindow(folder);
+  w->show();
+  const std::string balance = "Sisa pulsa Anda Rp 5.000, aktif s/d 31-12-2025. Info: *888*1# untuk paket lain";
+  for (int n = 1; n <= LineCount; ++n) {
+    TConsoleLine& l = w->Line(n);
+    l.eCekPulsa->setText(QString::fromStdString(balance));
+    l.AddFuncLog("F030 : " + balance);
+    Pump(20);
+    const struct {
+      QWidget* target;
+      QPoint at;
+    } hovers[] = {{l.eCekPulsa, QPoint(5, 5)}, {l.lstFunc->viewport(), l.lstFunc->visualItemRect(l.lstFunc->item(0)).center()}};
+    for (const auto& h : hovers) {
+      QToolTip::hideText();
+      QHelpEvent help(QEvent::ToolTip, h.at, h.target->mapToGlobal(h.at));
+      QCoreApplication::sendEvent(h.target, &help);
+      EXPECT_TRUE(QToolTip::isVisible()) << n;
+      EXPECT_TRUE(QToolTip::text().contains(QString::fromStdString(balance).toHtmlEscaped())) << n;
+    }
+  }
+  QToolTip::hideText();
+}
+
+// Sixteen copies in a taskbar: each title starts with its copy's four ports
+// and follows a port set in the window.
+TEST(Settings, TitleNamesTheFourPortsOfThisCopy) {
+  TConsoleFolder folder;
+  TDialogRecorder dialogs;
+  folder.WriteFile("Corvane_v4.ini", "[Corvane_V4]\r\ncomport_1=5\r\ncomport_2=6\r\ncomport_3=7\r\ncomport_4=8\r\n");
+  auto w = MakeWindow(folder);
+  const QString caption = QStringLiteral(" - Activate  sim Using modem Wavecom  Modem/ Simbox - Debug");
+  EXPECT_EQ(w->windowTitle(), "COM5 COM6 COM7 COM8" + caption);
+  w->Line(2).cbPort->setEditText("12");
+  w->Line(2).btnSetPort->click();
+  EXPECT_EQ(w->windowTitle(), "COM5 COM12 COM7 COM8" + caption);
+  w->Line(3).cbPort->setEditText("x");  // refused: the title keeps the port the line has
+  w->Line(3).btnSetPort->click();
+  EXPECT_EQ(w->windowTitle(), "COM5 COM12 COM7 COM8" + caption);
+}
+
 TEST(Settings, StartWithoutAnyFileGivesTheDefaults) {
   TConsoleFolder folder;
   TDialogRecorder dialogs;
   auto w = MakeWindow(folder);
-  EXPECT_EQ(w->windowTitle(), "Activate  sim Using modem Wavecom  Modem/ Simbox - Debug");
+  EXPECT_EQ(w->windowTitle(), "COM8 COM8 COM8 COM8 - Activate  sim Using modem Wavecom  Modem/ Simbox - Debug");
   EXPECT_EQ(w->BaudRate, 115200);
   EXPECT_EQ(maxlistline, 1000);
   EXPECT_EQ(kartuaktif, 0);
@@ -206,6 +255,46 @@ TEST(Settings, AFailedSaveAsksWhetherToCloseWithoutSaving) {
   dialogs.answers = {TModalResult::Yes, TModalResult::Yes};
   EXPECT_TRUE(w->close());
   EXPECT_FALSE(w->isVisible());
+}
+
+// 301 card types make a list longer than a read gives of a value: every one
+// is offered, and the close writes every one back.
+TEST(Settings, ALongCardTypeListIsKeptWhole) {
+  TConsoleFolder folder;
+  TDialogRecorder dialogs;
+  std::string list;
+  for (int i = 1; i <= 301; ++i) list += "Operator" + std::to_string(i) + ";";
+  ASSERT_GT(list.size(), platform::TIniFile::kMaxValueBytes);
+  folder.WriteFile("Corvane_v4.ini", "[Corvane_V4]\r\nKARTU=" + list + "\r\n");
+  auto w = MakeWindow(folder);
+  ASSERT_EQ(w->Form().cbKartuAktif->count(), 301);
+  EXPECT_EQ(w->Form().cbKartuAktif->itemText(300), "Operator301");
+  w->show();
+  dialogs.answers = {TModalResult::Yes};
+  EXPECT_TRUE(w->close());
+  EXPECT_EQ(platform::TIniFile(folder.Dir() + "Corvane_v4.ini").ReadWholeString("Corvane_V4", "KARTU", ""), list);
+}
+
+// A main file just under the read bound that the close would grow past it:
+// the close says why and asks, and the file stays as the next start reads it.
+TEST(Settings, ACloseNeverWritesAMainFileTheNextStartRefuses) {
+  TConsoleFolder folder;
+  TDialogRecorder dialogs;
+  const std::string head = "[Corvane_V4]\r\nKARTU=A;\r\n";
+  const std::string filler = "; " + std::string(1000, '-') + "\r\n";
+  std::string file = head;
+  while (file.size() + filler.size() < platform::TIniFile::kMaxFileBytes - 50) file += filler;
+  folder.WriteFile("Corvane_v4.ini", file);
+  auto w = MakeWindow(folder);
+  w->show();
+  dialogs.answers = {TModalResult::Yes, TModalResult::No};
+  EXPECT_FALSE(w->close());
+  ASSERT_EQ(dialogs.asked.size(), 2u);
+  EXPECT_TRUE(dialogs.asked[1].text.contains("it would grow past 4 MiB")) << dialogs.asked[1].text.toStdString();
+  EXPECT_EQ(folder.ReadFile("Corvane_v4.ini"), file);
+  EXPECT_TRUE(platform::TIniFile(folder.Dir() + "Corvane_v4.ini").Refusal().empty());
+  dialogs.answers = {TModalResult::Yes, TModalResult::Yes};
+  EXPECT_TRUE(w->close());
 }
 
 TEST(Settings, ACardNameThatCannotBeAFileNameGivesDefaults) {

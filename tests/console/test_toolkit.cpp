@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
 #include <QScrollBar>
+#include <QHelpEvent>
+#include <QLineEdit>
+#include <QTextDocument>
+#include <QToolTip>
 
 #include "ConsoleTestSupport.h"
 #include "uLineLog.h"
@@ -156,4 +161,50 @@ TEST(Toolkit, ListBoxRowsKeepTheLargestEntryWhole) {
   Pump(20);
   EXPECT_EQ(list.horizontalScrollBar()->maximum(), 0);
   EXPECT_LT(list.visualItemRect(list.item(0)).height(), 2 * list.fontMetrics().lineSpacing());
+}
+
+// The form's size cuts a long balance or log row: hovering shows the whole
+// text, as plain text; a text that fits shows no tip.
+TEST(Toolkit, ACutTextIsShownWholeOnHover) {
+  const QString balance = QStringLiteral("Sisa pulsa Anda Rp 5.000, aktif s/d 31-12-2025. Info: *888*1#");
+  const struct {
+    const char* name;
+    QString text;
+    bool tip;
+  } rows[] = {
+      {"cut", balance, true},
+      {"markup stays text", QStringLiteral("<b>Sisa</b> <img src=x> pulsa Anda Rp 5.000, aktif s/d 31-12-2025"), true},
+      {"fits", QStringLiteral("Rp 5.000"), false},
+  };
+  for (const auto& r : rows) {
+    QWidget form;
+    form.resize(300, 200);
+    auto* edit = new QLineEdit(&form);
+    edit->setGeometry(0, 0, 120, 20);
+    auto* list = new QListWidget(&form);
+    list->setGeometry(0, 30, 120, 90);
+    UseListBoxRows(list);
+    ShowCutTextOnHover(edit);
+    ShowCutTextOnHover(list);
+    form.show();
+    edit->setText(r.text);
+    list->addItem(r.text);
+    Pump(20);
+    const struct {
+      QWidget* target;
+      QPoint at;
+    } hovers[] = {{edit, QPoint(5, 5)}, {list->viewport(), list->visualItemRect(list->item(0)).center()}};
+    for (const auto& h : hovers) {
+      QToolTip::hideText();
+      Pump(20);
+      QHelpEvent help(QEvent::ToolTip, h.at, h.target->mapToGlobal(h.at));
+      QCoreApplication::sendEvent(h.target, &help);
+      EXPECT_EQ(QToolTip::isVisible(), r.tip) << r.name << " on " << h.target->metaObject()->className();
+      if (r.tip) {
+        EXPECT_EQ(QToolTip::text(), Qt::convertFromPlainText(r.text, Qt::WhiteSpaceNormal)) << r.name;
+        EXPECT_FALSE(QToolTip::text().contains(QStringLiteral("<b>"))) << r.name;
+      }
+    }
+    QToolTip::hideText();
+  }
 }

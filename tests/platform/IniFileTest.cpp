@@ -500,6 +500,71 @@ TEST_F(IniFileTest, RefusesWhatIsNotARegularFileOrTooLarge) {
       << "no temporary file left";
 }
 
+// A file just under the bound that a save would grow past it: the next
+// start would refuse it for good, so the save is refused and the file stays.
+TEST_F(IniFileTest, ASaveNeverWritesAFileTooLargeToRead) {
+  const std::string path = PathOf("near.ini");
+  const std::string head = "[S]\nk=1\n";
+  const std::string near = head + std::string(TIniFile::kMaxFileBytes - head.size() - 4, ';') + "\n";
+  Put(path, near);
+  const struct {
+    const char* why;
+    std::string value;
+    bool saved;
+  } cases[] = {
+      {"the same size", "2", true},
+      {"up to the bound", "1234", true},
+      {"past the bound", "12345", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    Put(path, near);
+    TIniFile ini(path);
+    ini.WriteString("S", "k", c.value);
+    if (c.saved) {
+      ini.UpdateFile();
+      EXPECT_EQ(TIniFile(path).ReadString("S", "k", ""), c.value);
+      EXPECT_TRUE(TIniFile(path).Refusal().empty());
+      continue;
+    }
+    try {
+      ini.UpdateFile();
+      ADD_FAILURE() << "a file too large to read was written";
+    } catch (const EIniFileException& e) {
+      EXPECT_EQ(std::string(e.what()),
+                "Unable to write to " + path + ": it would grow past 4 MiB, and so large a file is not read");
+    }
+    EXPECT_TRUE(ini.HasPendingWrites());
+    EXPECT_EQ(Get(path), near);
+  }
+}
+
+// A value longer than a read gives: written back as it was read, the file
+// keeps it whole; any other value is written.
+TEST_F(IniFileTest, AValueCutAtReadingIsNeverWrittenBackCut) {
+  const std::string path = PathOf("long.ini");
+  std::string whole;
+  for (int i = 0; whole.size() <= TIniFile::kMaxValueBytes + 500; ++i) whole += "Kartu" + std::to_string(i) + ";";
+  Put(path, "[S]\r\nlist=" + whole + "\r\nk=1\r\n");
+  {
+    TIniFile ini(path);
+    const std::string read = ini.ReadString("S", "list", "");
+    ASSERT_EQ(read.size(), TIniFile::kMaxValueBytes);
+    EXPECT_EQ(ini.ReadWholeString("S", "list", ""), whole);
+    ini.WriteString("S", "list", read);
+    ini.WriteString("S", "k", "2");
+    ini.UpdateFile();
+  }
+  EXPECT_EQ(TIniFile(path).ReadWholeString("S", "list", ""), whole);
+  EXPECT_EQ(TIniFile(path).ReadString("S", "k", ""), "2");
+  {
+    TIniFile ini(path);
+    ini.WriteString("S", "list", "A;B;");
+    ini.UpdateFile();
+  }
+  EXPECT_EQ(TIniFile(path).ReadWholeString("S", "list", ""), "A;B;");
+}
+
 TEST_F(IniFileTest, SaveRemovesTemporaryFilesOfCopiesThatDied) {
   const std::string path = PathOf("Corvane_v4.ini");
   Put(path, "[S]\r\nk=1\r\n");

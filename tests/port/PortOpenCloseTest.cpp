@@ -2,6 +2,7 @@
 // data operations' limits.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,6 +17,13 @@
 using namespace porttest;
 
 namespace {
+
+// A device held elsewhere: the message names it and how to find its holder.
+std::string HeldMessage(const ComDir& dir, int com) {
+  const std::string device = dir.LinkPath(com);
+  return "ie_Open - device already open (COM" + std::to_string(com) + ": " + device +
+         "; who holds it: fuser -v " + device + ")";
+}
 
 class PortOpenClose : public ::testing::Test {
  protected:
@@ -140,8 +148,9 @@ TEST_F(PortOpenClose, OpenFailuresLeaveThePortClosedEveryTime) {
   // Missing port.
   port->SetComNumber(42);
   for (int attempt = 0; attempt < 2; ++attempt) {
-    ExpectSerialError<corvane::EBadId>([&] { port->SetOpen(true); }, -2001,
-                                       "ie_BadId - Specified comport doesn't exist");
+    ExpectSerialError<corvane::EBadId>(
+        [&] { port->SetOpen(true); }, -2001,
+        "ie_BadId - Specified comport doesn't exist (COM42: no device " + dir.LinkPath(42) + ")");
     EXPECT_FALSE(port->Open());
     EXPECT_EQ(port->PortState(), psClosed);
     EXPECT_EQ(port->PortWindow(), nullptr);
@@ -170,12 +179,30 @@ TEST_F(PortOpenClose, OpenFailuresLeaveThePortClosedEveryTime) {
   EXPECT_EQ(port->PortState(), psOpen);
 }
 
+// A device the user may not open (root may open any, so it is raised here
+// as the open raises it): the message names the device as well as the cause.
+TEST_F(PortOpenClose, ARefusedPermissionNamesTheDevice) {
+  try {
+    corvane::RaiseOpenError(-platform::kErrPermissionRefused, 5);
+    ADD_FAILURE() << "no exception";
+  } catch (const corvane::EInOutError& e) {
+    EXPECT_EQ(e.ErrorCode(), platform::kErrPermissionRefused);
+    EXPECT_EQ(e.Message(), corvane::ErrorMessage(-platform::kErrPermissionRefused) + " (COM5: " + dir.LinkPath(5) + ")");
+    EXPECT_NE(e.Message().find("dialout"), std::string::npos);
+  }
+  if (geteuid() == 0) return;  // the kernel's refusal itself needs a user without root
+  ASSERT_EQ(chmod(modem.Slave().c_str(), 0), 0);
+  ExpectSerialError<corvane::EInOutError>([&] { port->SetOpen(true); }, platform::kErrPermissionRefused,
+                                          corvane::ErrorMessage(-platform::kErrPermissionRefused) + " (COM5: " +
+                                              dir.LinkPath(5) + ")");
+}
+
 TEST_F(PortOpenClose, APortHeldByAnotherComponentIsAlreadyOpen) {
   port->SetOpen(true);
   TComPort second(nullptr);
   StreamFormSettings(second, 5);
   for (int attempt = 0; attempt < 2; ++attempt) {
-    ExpectSerialError<corvane::EAlreadyOpen>([&] { second.SetOpen(true); }, -2008, "ie_Open - device already open");
+    ExpectSerialError<corvane::EAlreadyOpen>([&] { second.SetOpen(true); }, -2008, HeldMessage(dir, 5));
     EXPECT_FALSE(second.Open());
     EXPECT_EQ(second.PortState(), psClosed);
   }
@@ -201,7 +228,7 @@ TEST_F(PortOpenClose, APortHeldByAnotherProcessIsAlreadyOpen) {
   char ok = 0;
   ASSERT_EQ(read(ready[0], &ok, 1), 1);
   ASSERT_EQ(ok, '1');
-  ExpectSerialError<corvane::EAlreadyOpen>([&] { port->SetOpen(true); }, -2008, "ie_Open - device already open");
+  ExpectSerialError<corvane::EAlreadyOpen>([&] { port->SetOpen(true); }, -2008, HeldMessage(dir, 5));
   EXPECT_EQ(port->PortState(), psClosed);
   (void)!write(release[1], "x", 1);
   int status = 0;

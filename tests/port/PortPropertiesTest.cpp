@@ -200,7 +200,8 @@ TEST(PortLoading, AnOpenFailureAtTheEndOfLoadingIsShownNotThrown) {
   EXPECT_FALSE(port.Open());
   EXPECT_EQ(port.PortState(), psClosed);
   ASSERT_EQ(shown.Texts().size(), 1);
-  EXPECT_EQ(shown.Texts()[0].toStdString(), "ie_BadId - Specified comport doesn't exist");
+  EXPECT_EQ(shown.Texts()[0].toStdString(),
+            "ie_BadId - Specified comport doesn't exist (COM41: no device " + dir.LinkPath(41) + ")");
 }
 
 TEST(PortEvents, AssignedEventsCanBeUnassigned) {

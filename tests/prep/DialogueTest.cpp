@@ -235,30 +235,44 @@ TEST_F(PrepDialogue, SilentModemFreesThePortAfterTheTimeOut) {
 
 // "Deactivate STK" times out; the modem answers it late, before it answers
 // "Activate STK", pressed at once after the time-out. Whatever the late
-// answer says, and however often, "Activate STK" shows its own answer, or
-// red when it gets none; the late answer is logged as ignored.
+// answer says, however late and however often, "Activate STK" shows its own
+// answer, or red when it gets none; the late answer is logged as ignored.
 TEST_F(PrepDialogue, ALateAnswerIsNeverCreditedToTheNextCommand) {
   using Keys = std::vector<std::pair<std::string, std::string>>;
+  using Log = std::vector<std::string>;
   struct Row {
     const char* name;
     Keys late;  // how the modem answers "AT+STSF=0", beyond the tool's time-out
     Keys next;  // how it answers "AT+STSF=1" (nothing: at once)
     const char* statusText;
     TColor colour;
-    const char* nextLog;
+    Log log;  // after "ON STK", "STK OFF: no answer"
   };
   constexpr int kTimeOutMs = 600;
-  // Well past the time-out, and well before the time-out has passed again.
+  const char* kLateLog = "late answer to the earlier command ignored";
+  // Within twice the time-out: it comes while "Activate STK" still waits to go out.
   const std::pair<std::string, std::string> kLate{"delay_ms", "900"};
+  // Past twice the time-out: "Activate STK" has gone out and waits for its answer.
+  const std::pair<std::string, std::string> kLater{"delay_ms", "1500"};
+  // Past "Activate STK"'s own time-out too.
+  const std::pair<std::string, std::string> kLatest{"delay_ms", "3000"};
   const Row rows[] = {
-      {"late OK, next answered ERROR", {kLate}, {{"reply", "error"}}, "NOT OK", clRed, "STK ON: Error"},
-      // Its own "OK" in a notice of its own, not behind the "ERROR" (where
-      // "OK" would win the search anyway).
-      {"late ERROR, next answered OK", {kLate, {"reply", "error"}}, {{"delay_ms", "400"}}, "OK", clLime, "STK ON"},
+      {"late OK, next answered ERROR", {kLate}, {{"reply", "error"}}, "NOT OK", clRed,
+       {kLateLog, "ON STK", "STK ON: Error"}},
+      // Its own "OK" in a notice of its own, not behind the "ERROR".
+      {"late ERROR, next answered OK", {kLate, {"reply", "error"}}, {{"delay_ms", "400"}}, "OK", clLime,
+       {kLateLog, "ON STK", "STK ON"}},
       {"late OK given twice, next answered ERROR",
        {kLate, {"reply", "text"}, {"text", "\r\nOK\r\n\r\nOK\r\n"}, {"split", "at 6"}, {"pause_ms", "200"}},
-       {{"reply", "error"}}, "NOT OK", clRed, "STK ON: Error"},
-      {"late OK, next never answered", {kLate}, {{"reply", "silent"}}, "NOT OK", clRed, "STK ON: no answer"},
+       {{"reply", "error"}}, "NOT OK", clRed, {kLateLog, "extra answer ignored", "ON STK", "STK ON: Error"}},
+      {"late OK, next never answered", {kLate}, {{"reply", "silent"}}, "NOT OK", clRed,
+       {kLateLog, "ON STK", "STK ON: no answer"}},
+      {"OK later than twice the time-out, next answered ERROR", {kLater}, {{"reply", "error"}}, "NOT OK", clRed,
+       {"ON STK", kLateLog, "STK ON: Error"}},
+      {"ERROR later than twice the time-out, next answered OK", {kLater, {"reply", "error"}}, {}, "OK", clLime,
+       {"ON STK", kLateLog, "STK ON"}},
+      {"OK later than the next command's time-out", {kLatest}, {{"reply", "error"}}, "NOT OK", clRed,
+       {"ON STK", "STK ON: no answer", kLateLog, kLateLog}},
   };
   for (const Row& r : rows) {
     Open(Scenario(), kTimeOutMs);
@@ -274,16 +288,87 @@ TEST_F(PrepDialogue, ALateAnswerIsNeverCreditedToTheNextCommand) {
     F().btnDeactivate->click();
     ASSERT_TRUE(bench->WaitLog("STK OFF: no answer")) << r.name;
     F().btnActivateSTK->click();
-    EXPECT_TRUE(bench->WaitLog(r.nextLog, 8000)) << r.name;
+    Log expected{"ON STK", "STK OFF: no answer"};
+    expected.insert(expected.end(), r.log.begin(), r.log.end());
+    EXPECT_TRUE(WaitUntil([&] { return bench->Log() == expected; }, 8000))
+        << r.name << ": " << ::testing::PrintToString(bench->Log());
+    Pump(200);  // nothing more comes
+    EXPECT_EQ(bench->Log(), expected) << r.name;
     EXPECT_TRUE(ShowsStatus(F().lActivateSTK, r.statusText, r.colour)) << r.name;
     EXPECT_TRUE(ShowsStatus(F().lDeactivate, "NOT OK", clRed)) << r.name;
-    EXPECT_EQ(bench->Log(), (std::vector<std::string>{"ON STK", "STK OFF: no answer",
-                                                      "late answer to the earlier command ignored", "ON STK",
-                                                      r.nextLog}))
-        << r.name;
     EXPECT_EQ(bench->HostSince(from), "AT+STSF=0\rAT+STSF=1\r") << r.name;
     bench.reset();
   }
+}
+
+// The modem answers "Deactivate STK" twice. "Cek SIM card", pressed as soon
+// as the first answer shows, gets its own "ERROR", never the second "OK":
+// the second answer falls in the moment after an answer (with the modem's
+// echo on or off), or, with the echo on, ahead of the next command's echo.
+TEST_F(PrepDialogue, ASecondAnswerIsNeverCreditedToTheNextCommand) {
+  const struct {
+    const char* name;
+    const char* modem;     // lines for [modem]
+    const char* pauseMs;   // between the two answers
+    bool sentFirst;        // "Cek SIM card" goes out before the second answer comes
+  } rows[] = {
+      {"echo on, second answer soon", "", "300", false},
+      {"echo off, second answer soon", "\n[modem 1]\necho = 0\n", "300", false},
+      {"echo on, second answer after the next command went out", "", "1200", true},
+  };
+  for (const auto& r : rows) {
+    Open(Scenario(r.modem));
+    M().AddFault(Fault({{"command", "AT+STSF=0"},
+                        {"times", "1"},
+                        {"reply", "text"},
+                        {"text", "\r\nOK\r\n\r\nOK\r\n"},
+                        {"split", "at 6"},
+                        {"pause_ms", r.pauseMs}}));
+    M().AddFault(Fault({{"command", "AT+WIND=1"}, {"reply", "error"}}));
+    F().btnDeactivate->click();
+    ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(F().lDeactivate, "OK", clLime); })) << r.name;
+    F().btnStatusKartu->click();
+    ASSERT_TRUE(bench->WaitLog("Cek SIM exist error")) << r.name;
+    EXPECT_TRUE(ShowsStatus(F().lStatusKartu, "NOT OK", clRed)) << r.name;
+    std::vector<std::string> expected{"ON STK", "STK OFF", "extra answer ignored", "Cek SIM card Exist",
+                                      "Cek SIM exist error"};
+    if (r.sentFirst) std::swap(expected[2], expected[3]);
+    EXPECT_EQ(bench->Log(), expected) << r.name;
+    bench.reset();
+  }
+}
+
+// A modem that keeps sending final results to no command: a step pressed
+// meanwhile still goes out (the moment after an answer is not drawn out by
+// every further one).
+TEST_F(PrepDialogue, AModemThatKeepsAnsweringNothingDoesNotHoldAStepBack) {
+  Open();
+  F().btnDeactivate->click();
+  ASSERT_TRUE(bench->WaitLog("STK OFF"));
+  const std::size_t from = M().Transcript().HostSize();
+  F().btnActivateSTK->click();
+  bool sent = false;
+  for (int i = 0; i < 20 && !sent; ++i) {
+    M().SendUnsolicited("OK");
+    Pump(150);
+    sent = bench->HostSince(from) == "AT+STSF=1\r";
+  }
+  EXPECT_TRUE(sent) << ::testing::PrintToString(bench->Log());
+}
+
+// A final result while no command is in flight is logged and dropped; the
+// next step gets its own answer.
+TEST_F(PrepDialogue, AnAnswerToNoCommandIsDropped) {
+  Open();
+  M().AddFault(Fault({{"command", "AT+WIND=1"}, {"reply", "error"}}));
+  F().btnDeactivate->click();
+  ASSERT_TRUE(bench->WaitLog("STK OFF"));
+  Pump(600);  // past the moment a second answer is looked for
+  M().SendUnsolicited("OK");
+  ASSERT_TRUE(bench->WaitLog("extra answer ignored"));
+  F().btnStatusKartu->click();
+  ASSERT_TRUE(bench->WaitLog("Cek SIM exist error"));
+  EXPECT_TRUE(ShowsStatus(F().lStatusKartu, "NOT OK", clRed));
 }
 
 // The six step buttons, top to bottom.
@@ -445,16 +530,21 @@ TEST_F(PrepDialogue, AnswerTimeOutNeverEndsBeforeItsInterval) {
   EXPECT_EQ(ticks.EarlyTicks(), std::vector<std::string>{});
 }
 
+// The port set to COM5 and "Cek Modem" answered there.
+bool CheckedOnCom5(PrepBench& bench) {
+  bench.SetPort("5");
+  if (!bench.WaitModemReady(0)) return false;
+  bench.Window().Form().btnCekModem->click();
+  return WaitUntil([&] { return ShowsStatus(bench.Window().Form().lCekModem, "OK", clLime); });
+}
+
 // "Set" on an open port closes it and opens the new number at the new speed;
 // afterwards every status reads "Not OK" on red.
 TEST(PrepSet, ReopensOnTheNewPortAndResetsTheStatusTexts) {
   PrepBench bench(2, 5);
   TfzInitModem& w = bench.Window();
   UiForm& f = w.Form();
-  bench.SetPort("5");
-  ASSERT_TRUE(bench.WaitModemReady(0));
-  f.btnCekModem->click();
-  ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(f.lCekModem, "OK", clLime); }));
+  ASSERT_TRUE(CheckedOnCom5(bench));
 
   bench.SetPort("6", "9600");
   EXPECT_TRUE(bench.central.messages.empty());
@@ -500,22 +590,42 @@ TEST(PrepSet, PortZeroAsksWhichPortToOpen) {
   EXPECT_TRUE(bench.WaitModemReady(1));
 }
 
-// A port that cannot be opened: the central handler says why, the status
-// texts keep their colours and the buttons send nothing.
+// A port that cannot be opened: the central handler says why and the
+// buttons send nothing.
 TEST(PrepSet, PortThatWillNotOpenSaysWhy) {
   PrepBench bench(1, 5);
   TfzInitModem& w = bench.Window();
-  ShowStepStatus(w.Form().lResetModem, "OK", clLime);
   bench.SetPort("9");  // nothing behind COM9
   ASSERT_EQ(bench.central.messages.size(), 1u);
   // The serial layer's text for a port that is not there.
   EXPECT_TRUE(bench.central.messages[0].contains("Specified comport doesn't exist"))
       << bench.central.messages[0].toStdString();
   EXPECT_FALSE(w.comVorel1->Open());
-  EXPECT_TRUE(ShowsStatus(w.Form().lResetModem, "OK", clLime));
-  EXPECT_TRUE(ShowsStatus(w.Form().lCekModem, "NOT OK", clRed));
   w.Form().btnResetModem->click();
   EXPECT_EQ(w.Form().lstFunc->count(), 0);
+}
+
+// Every step shows as not done once "Set" leaves the modem it was done to:
+// on another port, and on a port that will not open.
+TEST(PrepSet, LeavesNoStepShownAsDoneForTheModemLeft) {
+  const struct {
+    const char* name;
+    const char* port;
+    bool opens;
+  } rows[] = {{"another port", "6", true}, {"a port that will not open", "9", false}};
+  for (const auto& r : rows) {
+    PrepBench bench(2, 5);
+    TfzInitModem& w = bench.Window();
+    UiForm& f = w.Form();
+    ASSERT_TRUE(CheckedOnCom5(bench)) << r.name;
+    f.btnResetModem->click();
+    ASSERT_TRUE(WaitUntil([&] { return ShowsStatus(f.lResetModem, "OK", clLime); })) << r.name;
+    bench.SetPort(r.port);
+    EXPECT_EQ(w.comVorel1->Open(), r.opens) << r.name;
+    EXPECT_EQ(bench.central.messages.size(), r.opens ? 0u : 1u) << r.name;
+    for (QLabel* UiForm::*s : kStatusTexts)
+      EXPECT_TRUE(ShowsStatus(f.*s, "Not OK", clRed)) << r.name << ": " << (f.*s)->objectName().toStdString();
+  }
 }
 
 // "Set" leaves the modem a pending command went to: its answer can no longer

@@ -2,7 +2,7 @@
 // the console (and the preparation tool) as their main() runs them, driven
 // from inside by CloseProbe, each copy in its own folder with its own INI
 // file, its own simulated modems and a private runtime folder for the
-// instance slots.
+// instance slots. Also the copies as scripts/setup-copies sets them up.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -424,3 +424,115 @@ TEST_F(CloseTest, ThePreparationToolEndsAtItsClose) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Copies set up by scripts/setup-copies, as the README shows it.
+
+namespace {
+
+// Runs a shell command line; its exit status (-1 when it could not run).
+int Shell(const std::string& line) {
+  const int status = std::system(line.c_str());
+  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+// A program file made anew, as a build writes it: a new file renamed over
+// the old one, with the given bytes.
+void Rebuild(const std::string& path, const std::string& bytes) {
+  corvane::testsupport::WriteFile(path + ".new", bytes);
+  fs::permissions(path + ".new", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  fs::rename(path + ".new", path);
+}
+
+}  // namespace
+
+// Two copies, each started by its own path, open their own four ports; a
+// rebuild reaches both by running the script again, which leaves their
+// settings and their edited card files as they were.
+TEST_F(CloseTest, TheReadmesSetupOfTwoCopiesStartsEachOnItsOwnPorts) {
+  const std::string root = root_->Path();
+  // The build folder as `make build` leaves it; the console with its test
+  // driver stands for the console.
+  const std::string built = root + "/build/console/Corvane";
+  fs::create_directories(root + "/build/console");
+  Rebuild(built, corvane::testsupport::ReadFile(CORVANE_CLOSE_PROBE));
+  const std::string setup =
+      Quoted(CORVANE_SETUP_COPIES) + " --build " + Quoted(root + "/build") + " " + Quoted(root + "/corvane") + " 2";
+  ASSERT_EQ(Shell(setup + " > " + Quoted(root + "/setup.out")), 0);
+  EXPECT_EQ(corvane::testsupport::ReadFile(root + "/setup.out"),
+            "copy1: " + root + "/corvane/copy1, COM1 COM2 COM3 COM4 (new)\n" + "copy2: " + root +
+                "/corvane/copy2, COM5 COM6 COM7 COM8 (new)\n");
+
+  Simulator sim(root, 8);
+  ASSERT_TRUE(sim.Ready());
+  std::vector<CopyFolder> folders;
+  std::vector<std::unique_ptr<Program>> running;
+  for (int n = 1; n <= 2; ++n) {
+    SCOPED_TRACE(n);
+    const std::string dir = root + "/corvane/copy" + std::to_string(n);
+    folders.push_back(CopyFolder{dir, dir + "/Corvane"});
+    for (const char* file : {"Corvane_v4.ini", "corvane_v4_Demo.ini", "start"})
+      EXPECT_TRUE(fs::exists(dir + "/" + file)) << file;
+    auto p = Start(folders.back(), sim);
+    ASSERT_TRUE(p);
+    p->Send("on");
+    ASSERT_EQ(p->WaitForLine("on ", kStartPatience).value_or(""), "on 4");
+    for (int com = 1; com <= 8; ++com) {
+      const bool own = com > 4 * (n - 1) && com <= 4 * n;
+      if (own) EXPECT_TRUE(corvane::testsupport::PollUntil([&] { return sim.HostOn(com); }, 5s)) << com;
+      else if (com > 4 * n) EXPECT_FALSE(sim.HostOn(com)) << com;
+    }
+    running.push_back(std::move(p));
+  }
+  for (auto& p : running) {
+    p->Send("close keluar");
+    ASSERT_TRUE(p->WaitForLine("answered", kStartPatience));
+    const auto status = p->WaitExit(kExitPatience);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+  }
+
+  // The operator's settings (saved at the close) and an edited card file.
+  const std::string card = folders[0].dir + "/corvane_v4_Demo.ini";
+  corvane::testsupport::WriteFile(card, corvane::testsupport::ReadFile(card) + "; edited\n");
+  std::vector<std::string> before;
+  for (const CopyFolder& f : folders) {
+    before.push_back(corvane::testsupport::ReadFile(f.dir + "/Corvane_v4.ini"));
+    EXPECT_NE(before.back().find("maxlistline=1000"), std::string::npos);
+  }
+  const std::string cardBefore = corvane::testsupport::ReadFile(card);
+  const std::string rebuilt = corvane::testsupport::ReadFile(CORVANE_CLOSE_PROBE) + "rebuilt";
+  Rebuild(built, rebuilt);
+  ASSERT_EQ(Shell(setup + " > /dev/null"), 0);
+  for (std::size_t i = 0; i < folders.size(); ++i) {
+    EXPECT_TRUE(corvane::testsupport::ReadFile(folders[i].exe) == rebuilt) << "copy " << i + 1 << " runs the old program";
+    EXPECT_EQ(corvane::testsupport::ReadFile(folders[i].dir + "/Corvane_v4.ini"), before[i]);
+  }
+  EXPECT_EQ(corvane::testsupport::ReadFile(card), cardBefore);
+}
+
+// A copy's "start" outlives the terminal: the program runs in a session of
+// its own, in the copy's folder, its standard error kept in stderr.log.
+TEST_F(CloseTest, ACopysLauncherStartsItInASessionOfItsOwn) {
+  const std::string root = root_->Path();
+  fs::create_directories(root + "/build/console");
+  // A stand-in that says where and as whom it runs, then waits.
+  Rebuild(root + "/build/console/Corvane",
+          "#!/bin/sh\necho $$ > started.pid\necho 'to stderr' >&2\nexec sleep 30\n");
+  ASSERT_EQ(Shell(Quoted(CORVANE_SETUP_COPIES) + " --build " + Quoted(root + "/build") + " " +
+                  Quoted(root + "/corvane") + " 1 > /dev/null"),
+            0);
+  const std::string dir = root + "/corvane/copy1";
+  ASSERT_EQ(Shell(Quoted(dir + "/start")), 0);
+  ASSERT_TRUE(corvane::testsupport::PollUntil(
+      [&] { return corvane::testsupport::ReadFile(dir + "/started.pid").find('\n') != std::string::npos; }, 5s));
+  const pid_t pid = std::atoi(corvane::testsupport::ReadFile(dir + "/started.pid").c_str());
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(::getsid(pid), pid) << "it leads a session of its own";
+  EXPECT_NE(::getsid(pid), ::getsid(0));
+  EXPECT_TRUE(corvane::testsupport::PollUntil(
+      [&] { return corvane::testsupport::ReadFile(dir + "/stderr.log") == "to stderr\n"; }, 5s));
+  ::kill(pid, SIGTERM);
+}

@@ -8,9 +8,11 @@
 #include <QListWidget>
 
 
+#include "IniFile.h"
 #include "ModemBank.h"
 #include "ScenarioSupport.h"
 #include "StkLineFixture.h"
+#include "uCardSettings.h"
 #include "uConstType.h"
 
 using namespace corvane;
@@ -98,9 +100,9 @@ type = end
 // Line 2 (echo left on, as the preparation tool leaves it) in front of one
 // simulated modem on COM2.
 struct TScenarioLine {
-  explicit TScenarioLine(int menuMs, const std::string& maxDelay = "100") {
+  explicit TScenarioLine(int menuMs, const std::string& maxDelay = "100", const std::string& cardIni = kDemoCardIni) {
     folder.WriteFile("Corvane_v4.ini", MainIni(true, maxDelay));
-    folder.WriteFile("corvane_v4_Demo.ini", kDemoCardIni);
+    folder.WriteFile("corvane_v4_Demo.ini", cardIni);
     modemsim::BankOptions o;
     o.count = 1;
     o.firstCom = 2;
@@ -159,6 +161,21 @@ TEST(StkScenario, TheDemoCardIsRegisteredThroughItsMenu) {
   EXPECT_EQ(StaticTextColor(s.line->lRegistrasi), clLime);
   EXPECT_FALSE(s.line->Data.StkArmed);
   EXPECT_TRUE(s.line->tMatikan->Enabled());
+  EXPECT_TRUE(s.central.messages.empty());
+}
+
+// The example card file the project ships: every key of its four sections
+// is there, and as it stands it registers the demo card.
+TEST(StkScenario, TheExampleCardFileHoldsEveryKeyAndRegistersTheDemoCard) {
+  const std::string example = ReadWholeFile(CORVANE_EXAMPLE_CARD);
+  ASSERT_FALSE(example.empty());
+  const platform::TIniFile ini(CORVANE_EXAMPLE_CARD);
+  TCardSettings values;
+  for (const TCardKey& k : CardKeys(values))
+    EXPECT_NE(ini.ReadString(k.section, k.key, "(missing)"), "(missing)") << "[" << k.section << "] " << k.key;
+  TScenarioLine s(200, "100", example);
+  ASSERT_TRUE(WaitUntil([&] { return s.line->Data.Job == ljRegistered; }, 20000)) << s.Host();
+  EXPECT_EQ(StaticTextColor(s.line->lRegistrasi), clLime);
   EXPECT_TRUE(s.central.messages.empty());
 }
 

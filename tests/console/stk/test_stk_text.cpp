@@ -98,6 +98,12 @@ TEST(StkText, FinalResultKinds) {
   EXPECT_EQ(ReplyFinal("\r\n+STIN: 6\r\n"), at::TFinal::None);
   // An unclosed quote is closed by the modem's CR, so the reply still ends.
   EXPECT_EQ(ReplyFinal("\r\n+STGI: 0,\"broken\r\n\r\nOK\r\n"), at::TFinal::Ok);
+  // Many error lines, with the OK behind them or not (how fast: bench/stk_reply_final).
+  std::string refusals;
+  for (int i = 0; i < 2000; ++i) refusals += "\r\n+CME ERROR: 518\r\n";
+  EXPECT_EQ(ReplyFinal(refusals), at::TFinal::Error);
+  EXPECT_EQ(ReplyFinal(refusals + "\r\nO"), at::TFinal::Error);
+  EXPECT_EQ(ReplyFinal(refusals + "\r\nOK\r\n"), at::TFinal::Ok);
 }
 
 TEST(StkText, InputPromptStandsAtALineStart) {
