@@ -352,10 +352,12 @@ void SimModem::ExecuteLine(const std::string& rawLine) {
   if (!ParseCommands(line.substr(2), commands)) {
     outcome = Fail("ERROR");
   } else {
+    lineRule_ = rule;
     for (const AtCommand& cmd : commands) {
       outcome = Dispatch(cmd);
       if (outcome.kind != Outcome::Kind::Ok) break;
     }
+    lineRule_ = nullptr;
   }
   if (rule && rule->ShapesUrc()) urcRule_ = *rule;
   if (outcome.kind == Outcome::Kind::Deferred && entry_.kind != Entry::Kind::None && rule)
