@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <optional>
 #include <regex>
+#include <string_view>
 
 #include "SimText.h"
 #include "uConsoleLine.h"
@@ -48,38 +49,19 @@ long long Between(TSoakTime a, TSoakTime b) {
 
 }  // namespace
 
-// What follows a Ctrl-Z or ESC (the end of an SMS text or a toolkit input)
-// starts a new command.
-std::vector<TSoakLine> HostCommands(const TSoakEntries& t) {
-  std::vector<TSoakLine> out;
-  std::string pending;
-  for (const TranscriptEntry& e : t) {
-    if (e.direction != Direction::ToModem) continue;
-    for (const char c : e.bytes) {
-      if (c == '\x1a' || c == '\x1b') {
-        pending.clear();
-      } else if (c == '\r') {
-        std::size_t start = pending.find_first_not_of(" \n");
-        const std::string line = start == std::string::npos ? "" : pending.substr(start);
-        if (line.size() >= 2 && std::toupper(static_cast<unsigned char>(line[0])) == 'A' &&
-            std::toupper(static_cast<unsigned char>(line[1])) == 'T')
-          out.push_back({e.at, line});
-        pending.clear();
-      } else {
-        pending += c;
-      }
-    }
-  }
-  return out;
-}
+namespace {
 
-std::vector<TSoakLine> ModemLines(const TSoakEntries& t) {
+// One direction's bytes cut into lines: a byte of `ends` ends a line, one
+// of `drops` throws away what came before it. Empty lines are left out.
+std::vector<TSoakLine> CutLines(const TSoakEntries& t, Direction d, std::string_view ends, std::string_view drops) {
   std::vector<TSoakLine> out;
   std::string pending;
   for (const TranscriptEntry& e : t) {
-    if (e.direction != Direction::FromModem) continue;
+    if (e.direction != d) continue;
     for (const char c : e.bytes) {
-      if (c == '\n' || c == '\r') {
+      if (drops.find(c) != std::string_view::npos) {
+        pending.clear();
+      } else if (ends.find(c) != std::string_view::npos) {
         if (!pending.empty()) out.push_back({e.at, pending});
         pending.clear();
       } else {
@@ -89,6 +71,23 @@ std::vector<TSoakLine> ModemLines(const TSoakEntries& t) {
   }
   return out;
 }
+
+}  // namespace
+
+// What follows a Ctrl-Z or ESC (the end of an SMS text or a toolkit input)
+// starts a new command; an LF the host sends after its CR leads the next.
+std::vector<TSoakLine> HostCommands(const TSoakEntries& t) {
+  std::vector<TSoakLine> out;
+  for (TSoakLine& l : CutLines(t, Direction::ToModem, "\r", "\x1a\x1b")) {
+    l.text.erase(0, std::min(l.text.size(), l.text.find_first_not_of(" \n")));
+    if (l.text.size() >= 2 && std::toupper(static_cast<unsigned char>(l.text[0])) == 'A' &&
+        std::toupper(static_cast<unsigned char>(l.text[1])) == 'T')
+      out.push_back(std::move(l));
+  }
+  return out;
+}
+
+std::vector<TSoakLine> ModemLines(const TSoakEntries& t) { return CutLines(t, Direction::FromModem, "\r\n", ""); }
 
 namespace {
 

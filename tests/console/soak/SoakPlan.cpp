@@ -300,26 +300,27 @@ void PlayEvent(TRandom& r, TSoakCard& card, TSoakEvent event) {
   card.faults = std::move(kept);
 }
 
-enum class TSlot { Any, Middle, Last };
+enum class TSlot { Any, Middle, First };
 struct TEventSpec {
   TSoakEvent event;
   int costS;  // about how long it holds its line up, beyond a plain card
   // Middle: it takes the card out early; the line has settled before it,
-  // and the card after it is judged for what was carried over. Last: it
-  // keeps its line the longest, and no card waits behind it.
+  // and the card after it is judged for what was carried over. First: it
+  // keeps its line the longest (every reset of its budget, each behind a
+  // wait for the menu), and the run's end must not cut it short.
   TSlot slot;
 };
 
 // The slow events go one to a line; a line's other events are light.
 const std::vector<std::vector<TEventSpec>> kSlowGroups = {
-    {{TSoakEvent::NoMenu, 150, TSlot::Last}},
-    {{TSoakEvent::QuestionAcrossSwap, 110, TSlot::Middle}},
-    {{TSoakEvent::Silent, 45, TSlot::Any}},
-    {{TSoakEvent::Unanswered, 30, TSlot::Any}, {TSoakEvent::LateAnswer, 32, TSlot::Any}},
+    {{TSoakEvent::NoMenu, 150, TSlot::First}},
+    {{TSoakEvent::Unmatched, 150, TSlot::First}},
+    {{TSoakEvent::QuestionAcrossSwap, 125, TSlot::Middle}},
+    {{TSoakEvent::Silent, 60, TSlot::Any}, {TSoakEvent::Unanswered, 30, TSlot::Any}, {TSoakEvent::LateAnswer, 32, TSlot::Any}},
 };
 const TEventSpec kLightEvents[] = {
     {TSoakEvent::Unplug, 10, TSlot::Middle},          {TSoakEvent::SwapInReboot, 0, TSlot::Middle},
-    {TSoakEvent::Unmatched, 10, TSlot::Any},          {TSoakEvent::DroppedCall, 10, TSlot::Any},
+    {TSoakEvent::DroppedCall, 10, TSlot::Any},
     {TSoakEvent::UssdRefused, 2, TSlot::Any},         {TSoakEvent::SwapInWalkReset, 5, TSlot::Middle},
     {TSoakEvent::SwapInCallReset, 25, TSlot::Middle}, {TSoakEvent::SwapInSmsReset, 5, TSlot::Middle},
     {TSoakEvent::UrcInReset, 0, TSlot::Any},          {TSoakEvent::RefusedHangup, 8, TSlot::Any},
@@ -424,8 +425,8 @@ TSoakPlan DrawSoakPlan(unsigned seed) {
   auto place = [&](int n, const TEventSpec& e) {
     TSoakLinePlan& line = plan.lines[static_cast<std::size_t>(n)];
     std::vector<int> free;
-    const int first = e.slot == TSlot::Any ? 0 : e.slot == TSlot::Middle ? 1 : kSoakCardsPerLine - 1;
-    const int last = e.slot == TSlot::Middle ? kSoakCardsPerLine - 2 : kSoakCardsPerLine - 1;
+    const int first = e.slot == TSlot::Middle ? 1 : 0;
+    const int last = e.slot == TSlot::Middle ? kSoakCardsPerLine - 2 : e.slot == TSlot::First ? 0 : kSoakCardsPerLine - 1;
     for (int c = first; c <= last; ++c)
       if (line.cards[static_cast<std::size_t>(c)].event == TSoakEvent::None) free.push_back(c);
     if (free.empty()) return false;

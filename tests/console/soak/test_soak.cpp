@@ -54,7 +54,7 @@ constexpr auto kUntimedQuiet = 3000ms;
 // One card's stay, at most: a card without a menu may take every reset of
 // its budget, each behind a wait for the menu.
 constexpr auto kCardLimit = 150s;
-constexpr auto kRunLimit = 270s;  // the whole soak, at most
+constexpr auto kRunLimit = 260s;  // the whole soak, at most
 // The call question closes on its own this soon: nobody sits at the soak's
 // console, and a card swapped while it is open must not get its answer.
 constexpr int kQuestionDeadlineMs = 5000;
