@@ -172,7 +172,17 @@ std::string TSoakSession::Name() const {
 }
 
 void TSoakJudge::Add(std::string kind, int line, std::string what) {
-  findings_.push_back({std::move(kind), line, std::move(what)});
+  if (++counts_[{kind, line}] <= ListedPerKind) findings_.push_back({std::move(kind), line, std::move(what)});
+}
+
+std::vector<TSoakFinding> TSoakJudge::Findings() const {
+  std::vector<TSoakFinding> all = findings_;
+  for (const auto& [key, count] : counts_)
+    if (count > ListedPerKind)
+      all.push_back({key.first, key.second,
+                     "line " + std::to_string(key.second) + ": " + std::to_string(count - ListedPerKind) +
+                         " more of these"});
+  return all;
 }
 
 long long TSoakJudge::Ms(TSoakTime t) const { return Between(origin_, t); }

@@ -9,6 +9,7 @@
 // and their pace, a long silence of the line needs a card it waits for, and
 // a run in which nothing succeeded fails whatever else it shows.
 #include <chrono>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -122,7 +123,10 @@ class TSoakJudge {
   void Add(std::string kind, int line, std::string what);
 
   long long Ms(TSoakTime t) const;  // on the simulator's transcript clock
-  const std::vector<TSoakFinding>& Findings() const { return findings_; }
+  // A broken mechanism repeats its finding hundreds of times: the first few
+  // of a kind on a line say what it is, one more says how many followed.
+  std::vector<TSoakFinding> Findings() const;
+  static constexpr int ListedPerKind = 5;
 
  private:
   void CheckLimes(const TSoakSession& s, const TLineRecord& r, const TSoakEntries& t);
@@ -138,6 +142,7 @@ class TSoakJudge {
   const TCardSettings& card_;
   TSoakTime origin_;
   std::vector<TSoakFinding> findings_;
+  std::map<std::pair<std::string, int>, int> counts_;  // findings by kind and line
 };
 
 }  // namespace corvane::test

@@ -100,21 +100,24 @@ class TWrittenRun {
     session.labels = "++++++";
   }
 
-  std::set<std::string> Judge() {
+  std::vector<TSoakFinding> Findings() {
     std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.at < b.at; });
-    const TCardSettings card = SoakCardSettings();
     TSoakJudge judge(card, origin);
     judge.CheckSession(session, record, entries);
     judge.CheckPacing(session.line, entries);
     judge.CheckRun({session});
+    return judge.Findings();
+  }
+  std::set<std::string> Judge() {
     std::set<std::string> kinds;
-    for (const TSoakFinding& f : judge.Findings()) kinds.insert(f.kind);
+    for (const TSoakFinding& f : Findings()) kinds.insert(f.kind);
     return kinds;
   }
 
   TSoakSession session;
   TLineRecord record;
   TSoakEntries entries;
+  const TCardSettings card = SoakCardSettings();
 
  private:
   void Entry(int ms, modemsim::Direction d, std::string bytes) { entries.push_back({At(ms), ms, d, std::move(bytes)}); }
@@ -205,6 +208,20 @@ const TJudgeCase kCases[] = {
      },
      {"lime carried over CALL"}},
 };
+
+// A mechanism broken for good repeats its finding: the judge lists a few
+// and counts the rest.
+TEST(SoakJudge, ListsAFewOfAFindingAndCountsTheRest) {
+  TWrittenRun run;
+  run.Succeeds();
+  for (int k = 0; k <= TSoakJudge::ListedPerKind + 3; ++k) {
+    run.Host(8000 + 20 * k, "AT+CIMI\r");
+    run.Modem(8005 + 20 * k, "\r\nERROR\r\n");
+  }
+  const std::vector<TSoakFinding> findings = run.Findings();
+  ASSERT_EQ(findings.size(), static_cast<std::size_t>(TSoakJudge::ListedPerKind + 1));
+  EXPECT_EQ(findings.back().what, "line 1: 3 more of these");
+}
 
 INSTANTIATE_TEST_SUITE_P(Judge, SoakJudgeTable, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<TJudgeCase>& i) { return std::string(i.param.name); });
