@@ -225,8 +225,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A fault rule plays the network's side for one card or one moment: the
 // call it bites on is dropped, the USSD request it bites on refused (with
-// or without a text of the network's own); the rule's last bite lets the
-// scenario answer again.
+// or without a text of the network's own), the SMS it bites on refused once
+// its text is in; the rule's last bite lets the scenario answer again.
 TEST_F(Network, AFaultRulePlaysTheNetworkForTheCommandsItBitesOn) {
   modemsim::FaultRule drop;
   for (const auto& [k, v] : {std::pair{"command", "ATD0811"}, {"drop_ms", "40"}, {"times", "1"}}) drop.Set(k, v);
@@ -253,6 +253,15 @@ TEST_F(Network, AFaultRulePlaysTheNetworkForTheCommandsItBitesOn) {
   EXPECT_EQ(host->ReadLine("+CUSD:"), "\r\n+CUSD: 4,\"Layanan tidak tersedia\",15\r\n");
   EXPECT_EQ(host->Command("AT+CUSD=1,\"*9#\"\r"), "\r\nOK\r\n");
   EXPECT_EQ(host->ReadLine("+CUSD:"), "\r\n+CUSD: 0,\"Hi\",15\r\n");
+  modemsim::FaultRule barred;
+  for (const auto& [k, v] : {std::pair{"command", "AT+CMGS=\"0811\""}, {"sms_result", "cms 21"}}) barred.Set(k, v);
+  modem->AddFault(barred);
+  EXPECT_EQ(host->Command("AT+CMGS=\"0811\"\r"), "\r\n> ");
+  host->Send("Halo\x1a");
+  EXPECT_EQ(host->ReadFinal(), "\r\n+CMS ERROR: 21\r\n");
+  EXPECT_EQ(host->Command("AT+CMGS=\"0812\"\r"), "\r\n> ");
+  host->Send("Halo\x1a");
+  EXPECT_EQ(host->ReadFinal(), "\r\n+CMGS: 0\r\n\r\nOK\r\n");
 }
 
 TEST_F(Network, HexCharsetCarriesUssdAsPackedSeptets) {

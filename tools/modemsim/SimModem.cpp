@@ -282,7 +282,12 @@ void SimModem::TakeEntryByte(char c) {
     }
     number = PduDestination(*pdu);
   }
-  const SmsSpec& spec = scenario_.Sms(number);
+  SmsSpec spec = scenario_.Sms(number);
+  // The rule of the AT+CMGS line may have the network refuse this message.
+  if (rule && rule->smsCms >= 0) {
+    spec.result = rule->smsCms == 0 ? SmsSpec::Result::Error : SmsSpec::Result::CmsError;
+    spec.code = rule->smsCms;
+  }
   std::string reply;
   switch (spec.result) {
     case SmsSpec::Result::Ok:

@@ -287,8 +287,10 @@ void PlayEvent(TRandom& r, TSoakCard& card, TSoakEvent event) {
       Expect(card, TSoakStep::Call2, TSoakExpect::NotLime);
       break;
     case TSoakEvent::RefusedNumber:
-      // The second SMS's recipient (corvane_v4_Soak.ini) is barred.
-      faults.push_back({{{"command", "AT+CMGS=\"0821000002\""}, {"reply", "cms 21"}}});
+      // The second SMS's recipient (corvane_v4_Soak.ini) is barred: the
+      // network refuses the message once its text is in, behind the text's
+      // echo ("OK", the second SMS's text).
+      faults.push_back({{{"command", "AT+CMGS=\"0821000002\""}, {"sms_result", "cms 21"}}});
       Expect(card, TSoakStep::Sms2, TSoakExpect::NotLime);
       break;
   }
