@@ -60,6 +60,16 @@ constexpr auto kRunLimit = 260s;  // the whole soak, at most
 constexpr int kQuestionDeadlineMs = 5000;
 constexpr auto kUnplugNoticeLimit = 8s;
 
+// The judge holds the promises on a card's resets as figures of its own; a
+// line that states them must state the same ones.
+template <typename L>
+constexpr bool ResetPromisesAgree() {
+  if constexpr (requires { L::ResetBudget; L::ResetPaceMs; })
+    return L::ResetBudget == kSoakResetBudget && L::ResetPaceMs == kSoakResetPaceMs;
+  return true;
+}
+static_assert(ResetPromisesAgree<TConsoleLine>(), "the soak judges another reset budget or pace than the line keeps");
+
 // Fault classes still open in the console's lines: reported, not failed.
 // Empty: every broken promise fails the test. CORVANE_SOAK_STRICT=1 fails
 // on every class regardless.
