@@ -308,9 +308,10 @@ void TSoakJudge::CheckCarried(const TSoakSession& s, const TLineRecord& r, const
     }
 }
 
-void TSoakJudge::CheckPlan(const TSoakSession& s) {
+void TSoakJudge::CheckPlan(const TSoakSession& s, const TLineRecord& r) {
+  // A lime left from the card before is not this card's (CheckCarried).
   for (const TSoakStep step : kSoakSteps)
-    if (s.card.Expect(step) == TSoakExpect::NotLime && s.Lime(step))
+    if (s.card.Expect(step) == TSoakExpect::NotLime && s.Lime(step) && TurnedWithin(r.limes, step, s.begin, s.end))
       Add(std::string("lime the plan rules out ") + StepName(step), s.line,
           s.Name() + ": " + StepName(step) + " lime, but the card or the network makes it impossible");
   // A card cut short by the run's end had less than its allowance.
@@ -397,13 +398,19 @@ void TSoakJudge::CheckOutcome(const TSoakSession& s, const TLineRecord& r, const
   }
 }
 
+// The budget and the pace belong to the card: a new card starts afresh.
 void TSoakJudge::CheckResets(const TSoakSession& s, const TSoakEntries& t) {
-  std::vector<long long> at;
+  std::vector<TSoakTime> at;
   for (const TSoakLine& c : HostCommands(t))
-    if (Within(c.at, s.begin, s.end) && StartsWith(c.text, "AT+CFUN=1")) at.push_back(Ms(c.at));
+    if (Within(c.at, s.begin, s.end) && StartsWith(c.text, "AT+CFUN=1")) at.push_back(c.at);
+  for (std::size_t i = 1; i < at.size(); ++i)
+    if (Between(at[i - 1], at[i]) < kSoakResetPaceMs)
+      Add("reset pace", s.line,
+          s.Name() + ": resets at " + std::to_string(Ms(at[i - 1])) + " ms and " + std::to_string(Ms(at[i])) +
+              " ms, " + std::to_string(Between(at[i - 1], at[i])) + " ms apart");
   if (static_cast<int>(at.size()) <= kSoakResetBudget) return;
   std::string times;
-  for (const long long ms : at) times += (times.empty() ? "" : ", ") + std::to_string(ms);
+  for (const TSoakTime a : at) times += (times.empty() ? "" : ", ") + std::to_string(Ms(a));
   Add("reset budget", s.line,
       s.Name() + ": " + std::to_string(at.size()) + " resets in one card's stay (at most " +
           std::to_string(kSoakResetBudget) + "), at " + times + " ms");
@@ -412,7 +419,7 @@ void TSoakJudge::CheckResets(const TSoakSession& s, const TSoakEntries& t) {
 void TSoakJudge::CheckSession(const TSoakSession& s, const TLineRecord& r, const TSoakEntries& t) {
   CheckLimes(s, r, t);
   CheckCarried(s, r, t);
-  CheckPlan(s);
+  CheckPlan(s, r);
   CheckOutcome(s, r, t);
   CheckResets(s, t);
 }
@@ -420,17 +427,8 @@ void TSoakJudge::CheckSession(const TSoakSession& s, const TLineRecord& r, const
 void TSoakJudge::CheckPacing(int line, const TSoakEntries& t) {
   const std::vector<TSoakLine> sent = HostCommands(t);
   const std::vector<TSoakLine> modem = ModemLines(t);
-  const std::string name = "line " + std::to_string(line);
-  std::optional<TSoakLine> lastReset;
   for (std::size_t i = 0; i < sent.size(); ++i) {
     const TSoakLine& c = sent[i];
-    if (StartsWith(c.text, "AT+CFUN=1")) {
-      if (lastReset && Between(lastReset->at, c.at) < kSoakResetPaceMs)
-        Add("reset pace", line,
-            name + ": resets at " + std::to_string(Ms(lastReset->at)) + " ms and " + std::to_string(Ms(c.at)) +
-                " ms, " + std::to_string(Between(lastReset->at, c.at)) + " ms apart");
-      lastReset = c;
-    }
     // Refused: a refusal came before the next command went out.
     const TSoakTime next = i + 1 < sent.size() ? sent[i + 1].at : TSoakTime::max();
     auto refusal = std::find_if(modem.begin(), modem.end(), [&](const TSoakLine& l) {
@@ -445,8 +443,9 @@ void TSoakJudge::CheckPacing(int line, const TSoakEntries& t) {
     });
     if (!news)
       Add("retry pace", line,
-          name + ": " + modemsim::Escape(c.text) + " refused (" + refusal->text + ") at " + std::to_string(Ms(refusal->at)) +
-              " ms and sent again " + std::to_string(Between(c.at, again->at)) + " ms after the first");
+          "line " + std::to_string(line) + ": " + modemsim::Escape(c.text) + " refused (" + refusal->text + ") at " +
+              std::to_string(Ms(refusal->at)) + " ms and sent again " + std::to_string(Between(c.at, again->at)) +
+              " ms after the first");
   }
 }
 

@@ -109,9 +109,9 @@ class TSoakJudge {
   // backed by the modem's record, nothing carried over from the card
   // before, the plan's lime steps there and its impossible ones not, each
   // step it reached ended lime or red with a log line, no red step untried,
-  // its resets within the budget.
+  // its resets within the budget and the pace.
   void CheckSession(const TSoakSession& s, const TLineRecord& r, const TSoakEntries& t);
-  // Over a line's whole run: resets and resends of a refused command paced.
+  // Over a line's whole run: no refused command sent again before its pause.
   void CheckPacing(int line, const TSoakEntries& t);
   // The run as a whole: some card registered and some step after a
   // registration succeeded.
@@ -131,7 +131,7 @@ class TSoakJudge {
  private:
   void CheckLimes(const TSoakSession& s, const TLineRecord& r, const TSoakEntries& t);
   void CheckCarried(const TSoakSession& s, const TLineRecord& r, const TSoakEntries& t);
-  void CheckPlan(const TSoakSession& s);
+  void CheckPlan(const TSoakSession& s, const TLineRecord& r);
   void CheckOutcome(const TSoakSession& s, const TLineRecord& r, const TSoakEntries& t);
   void CheckResets(const TSoakSession& s, const TSoakEntries& t);
   bool Evidence(TSoakStep step, const TSoakSession& s, TSoakTime limeAt, const TSoakEntries& t,
