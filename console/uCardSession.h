@@ -37,6 +37,7 @@ struct TCardSession {
   std::int32_t resetDialErrors = 0;
   int hangupErrors = 0;
   bool callUp = false;  // a dial put through and not yet hung up or dropped
+  bool afterCallReset = false;  // the reset ends a call given up; the chain goes on behind it
   int smsResets = 0;
   std::int32_t ussdShortCount = 0;
 

@@ -396,6 +396,7 @@ class TConsoleLine : public QObject {
   // its hang-up asked again (bounded).
   void GiveUpSms();
   void GiveUpUssd();
+  void EndUssd(bool sessionOpened);
   void RedialAfterSilence();
   void RetryHangup();
   // SMS 1 or SMS 2 from its first try: counts cleared, the header (after the
@@ -460,6 +461,8 @@ class TConsoleLine : public QObject {
   void Redial();  // one more try of the call under way, or the question past the bound
   void CallRetryAnswered(TQuestionFrom from, TModalResult answer, bool answered);
   void GiveUpCall();
+  void ChainAfterCall();
+  void CallDropped();
   void CountSmsError();
   void ResendSms();
   void tSmsRetryTimer();

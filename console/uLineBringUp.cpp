@@ -355,6 +355,10 @@ void TConsoleLine::ResumeAfterCardCheck() {
     case ljDialling:
     case ljInCall:
     case ljHangingUp:
+      if (Session.afterCallReset) {
+        ChainAfterCall();
+        break;
+      }
       // The reboot ended the call: it is dialled again.
       Data.Job = ljDialling;
       tDial->SetEnabled(true);

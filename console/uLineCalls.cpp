@@ -67,6 +67,7 @@ void TConsoleLine::StartCall(bool firstCall) {
 void TConsoleLine::SendDial(const std::string& number) {
   if (!comVorel->Open()) return;
   if (!NumberUsable(number, "F005 : ")) {
+    SetStaticTextColor(Data.FirstCall ? lCall : lCall2, clRed);
     GiveUpCall();
     return;
   }
@@ -103,6 +104,12 @@ void TConsoleLine::StopCallTimers() {
 void TConsoleLine::GiveUpCall() {
   tDial->SetEnabled(false);
   Session.callResetFor = TCallId::None;
+  // The first call given up ends its own attempts only: a ticked second
+  // call is still tried.
+  if (Data.FirstCall && ckCall2->isChecked()) {
+    StartCall(false);
+    return;
+  }
   StartNextStep(TNextStep::Sms1, ljStart);
 }
 
@@ -167,6 +174,7 @@ void TConsoleLine::HandleDialReply(const std::string& Chunk) {
     tDial->SetEnabled(false);
     if (Session.callResetFor == (Data.FirstCall ? TCallId::First : TCallId::Second)) Session.callResetFor = TCallId::None;
     Session.hangupErrors = 0;
+    Session.callUp = true;
     tHangup->SetEnabled(true);
     return;
   }
@@ -209,8 +217,14 @@ void TConsoleLine::HandleDialReply(const std::string& Chunk) {
 void TConsoleLine::HandleHangupReply(const std::string& Chunk) {
   Data.RxBuffer += Chunk;
   AddFuncLog("F023 : " + Data.RxBuffer);
+  if (!at::CallSetupFailure(Data.RxBuffer).empty()) {
+    // The network ended the call before the hang-up reached it.
+    CallDropped();
+    return;
+  }
   const at::TFinalResult final = at::FindFinalResult(Data.RxBuffer);
   if (final.kind == at::TFinal::Ok) {
+    Session.callUp = false;
     if (Data.FirstCall) {
       AddFuncLog("F023-1: Hangup 1st OK");
       SetStaticTextColor(lCall, clLime);
@@ -239,18 +253,41 @@ void TConsoleLine::RetryHangup() {
   Data.RxBuffer.clear();
   Reply() = rtIdle;
   if (++Session.hangupErrors > HangupRetryLimit) {
-    AddFuncLog("F023-4: hang-up refused " + std::to_string(Session.hangupErrors) + " times; call failed");
+    AddFuncLog("F023-4: hang-up refused " + std::to_string(Session.hangupErrors) +
+               " times; call failed, resetting the modem to end it");
     tHangup->SetEnabled(false);
     SetStaticTextColor(Data.FirstCall ? lCall : lCall2, clRed);
-    if (Data.FirstCall && ckCall2->isChecked()) {
-      StartCall(false);
-      return;
-    }
-    StartNextStep(TNextStep::Sms1, ljIdle);
+    // A call left up would run on, and the next dial would go into it: the
+    // reset ends it, and the chain goes on behind the reset.
+    Session.afterCallReset = true;
+    SendModemReset();
     return;
   }
   Data.Job = ljInCall;
   tHangup->SetEnabled(true);
+}
+
+// The chain after a call given up behind a reset (its hang-up refused).
+void TConsoleLine::ChainAfterCall() {
+  Session.afterCallReset = false;
+  if (Data.FirstCall && ckCall2->isChecked()) {
+    StartCall(false);
+    return;
+  }
+  StartNextStep(TNextStep::Sms1, ljIdle);
+}
+
+// The network ended the call before the line hung up: it did not run its
+// length, so it is no call put through. It is dialled again.
+void TConsoleLine::CallDropped() {
+  Session.callUp = false;
+  tHangup->SetEnabled(false);
+  AddFuncLog(std::string("F022-11 : ") + (Data.FirstCall ? "1st" : "2nd") +
+             " call ended by the network before its hang-up; dialling again");
+  Data.Job = ljDialling;
+  Data.RxBuffer.clear();
+  Reply() = rtIdle;
+  tDial->SetEnabled(true);
 }
 
 void TConsoleLine::RedialAfterSilence() {

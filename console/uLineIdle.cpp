@@ -25,6 +25,10 @@ void TConsoleLine::AfterReplyHandler(const std::string& Chunk) {
 void TConsoleLine::HandleIdle(const std::string& Chunk) {
   Data.RxBuffer += Chunk;
   const std::string& text = Data.RxBuffer;
+  if (Data.Job == ljInCall && !at::CallSetupFailure(text).empty()) {
+    CallDropped();
+    return;
+  }
   bool crFound = false;
   if (const std::size_t cr = text.find('\r'); cr != std::string::npos) {
     AddFuncLog("F028-1 : cr pos " + std::to_string(cr + 1));

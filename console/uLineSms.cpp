@@ -111,6 +111,12 @@ void TConsoleLine::HandleSmsSentReply(const std::string& Chunk) {
   const std::size_t echoed = buffer.substr(0, smsEcho_.size()) == smsEcho_ ? smsEcho_.size() : 0;
   if (echoed == 0 && !buffer.empty() && std::string_view(smsEcho_).substr(0, buffer.size()) == buffer) return;
   const at::TFinalResult final = at::FindFinalResult(buffer.substr(echoed));
+  if (final.kind == at::TFinal::Ok && final.head.find("+CMGS:") == std::string_view::npos) {
+    // Only the network's message reference says the SMS went out.
+    AddFuncLog("F025-5: OK without +CMGS, the SMS is not confirmed");
+    CountSmsError();
+    return;
+  }
   if (final.kind == at::TFinal::Ok) {
     AddFuncLog("F025-1: SMS SENT");
     Data.RxBuffer.clear();
@@ -197,7 +203,7 @@ void TConsoleLine::SendUssdCommand(const std::string& code) {
   if (!comVorel->Open()) return;
   if (!NumberUsable(code, "F029 :")) {
     AddFuncLog("Cek Pulsa Error");
-    GiveUpUssd();
+    EndUssd(false);
     return;
   }
   comVorel->SendString(command);
@@ -209,7 +215,16 @@ void TConsoleLine::SendUssdCommand(const std::string& code) {
 
 // The balance check is over without a balance: shown failed, and the line
 // is idle after its chain, where a new card starts the next one.
-void TConsoleLine::GiveUpUssd() {
+void TConsoleLine::GiveUpUssd() { EndUssd(true); }
+
+void TConsoleLine::EndUssd(bool sessionOpened) {
+  // A network session left open would answer the next card's request, or
+  // hold the modem's USSD until the network times it out. A request the
+  // modem refused, or never got, opened none.
+  if (sessionOpened && comVorel->Open()) {
+    comVorel->SendString("AT+CUSD=2\r");
+    AddFuncLog("F030-2 : AT+CUSD=2, the balance session closed");
+  }
   Data.UssdPending = false;
   Data.RxBuffer.clear();
   Reply() = rtIdle;
@@ -236,7 +251,7 @@ void TConsoleLine::HandleUssdReply(const std::string& Chunk) {
   }
   if (final.kind == at::TFinal::Error) {
     AddFuncLog("Cek Pulsa Error");
-    GiveUpUssd();
+    EndUssd(false);
   }
 }
 
@@ -249,6 +264,21 @@ void TConsoleLine::ParseCusd(const std::string& Text) {
   const std::string rest = Text.substr(report.end);
   AddFuncLog("F031:" + Text);
 
+  // Status 4 (not supported) and 5 (network time-out) are refusals, also
+  // when the network puts a text in them.
+  if (const std::size_t tag = answer.find("+CUSD:"); tag != std::string::npos) {
+    std::size_t d = tag + 6;
+    while (d < answer.size() && answer[d] == ' ') ++d;
+    if (d < answer.size() && (answer[d] == '4' || answer[d] == '5') &&
+        (d + 1 == answer.size() || answer[d + 1] == ',' || answer[d + 1] == '\r' || answer[d + 1] == '\n')) {
+      AddFuncLog("F031-2: balance refused by the network (status " + std::string(1, answer[d]) +
+                 "): " + at::Readable(answer));
+      AddFuncLog("Cek Pulsa Error");
+      GiveUpUssd();
+      Data.RxBuffer = rest;
+      return;
+    }
+  }
   if (answer.size() < kShortestBalanceAnswer) {
     // No message in it (the network ended the session or refused the code):
     // asked again, up to the card's failure limit.

@@ -1,7 +1,8 @@
 // What the network answers through the modem: voice calls, SMS in text and
 // PDU mode, and USSD, as the scenario says.
-#include "TestNames.h"
+#include "FaultRule.h"
 #include "SimFixture.h"
+#include "TestNames.h"
 
 namespace modemsim_test {
 namespace {
@@ -221,6 +222,47 @@ INSTANTIATE_TEST_SUITE_P(
                       UssdCase{"AT+CUSD=1,\"*101#\"\r", ""},
                       UssdCase{"AT+CUSD=0,\"*888#\"\r", ""},  // result codes disabled
                       UssdCase{"AT+CUSD=2\r", ""}));
+
+// A fault rule plays the network's side for one card or one moment: the
+// call it bites on is dropped, the USSD request it bites on refused (with
+// or without a text of the network's own), the SMS it bites on refused once
+// its text is in; the rule's last bite lets the scenario answer again.
+TEST_F(Network, AFaultRulePlaysTheNetworkForTheCommandsItBitesOn) {
+  modemsim::FaultRule drop;
+  for (const auto& [k, v] : {std::pair{"command", "ATD0811"}, {"drop_ms", "40"}, {"times", "1"}}) drop.Set(k, v);
+  modemsim::FaultRule refuse;
+  for (const auto& [k, v] : {std::pair{"command", "AT+CUSD"}, {"ussd_status", "4"}, {"times", "2"}}) refuse.Set(k, v);
+  modem->AddFault(drop);
+  modem->AddFault(refuse);
+  EXPECT_EQ(host->Command("ATD0811;\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->ReadUntil("NO CARRIER\r\n"), "\r\nNO CARRIER\r\n");
+  EXPECT_FALSE(modem->Status().inCall);
+  EXPECT_EQ(host->Command("ATD0811;\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->ReadFor(150ms), "");  // the scenario's call stays up
+  EXPECT_EQ(host->Command("ATH\r"), "\r\nOK\r\n");
+
+  EXPECT_EQ(host->Command("AT+CUSD=1,\"*888#\"\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->ReadLine("+CUSD:"),
+            "\r\n+CUSD: 4,\"Sisa pulsa Rp 5.000, aktif s/d 31-12-2025\nInfo *888*1#\",15\r\n");
+  modem->ClearFaults();
+  refuse.Set("ussd_text", "Layanan tidak tersedia");
+  modem->AddFault(refuse);
+  EXPECT_EQ(host->Command("AT+CUSD=1,\"*888#\"\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->ReadLine("+CUSD:"), "\r\n+CUSD: 4,\"Layanan tidak tersedia\",15\r\n");
+  EXPECT_EQ(host->Command("AT+CUSD=1,\"*9#\"\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->ReadLine("+CUSD:"), "\r\n+CUSD: 4,\"Layanan tidak tersedia\",15\r\n");
+  EXPECT_EQ(host->Command("AT+CUSD=1,\"*9#\"\r"), "\r\nOK\r\n");
+  EXPECT_EQ(host->ReadLine("+CUSD:"), "\r\n+CUSD: 0,\"Hi\",15\r\n");
+  modemsim::FaultRule barred;
+  for (const auto& [k, v] : {std::pair{"command", "AT+CMGS=\"0811\""}, {"sms_result", "cms 21"}}) barred.Set(k, v);
+  modem->AddFault(barred);
+  EXPECT_EQ(host->Command("AT+CMGS=\"0811\"\r"), "\r\n> ");
+  host->Send("Halo\x1a");
+  EXPECT_EQ(host->ReadFinal(), "\r\n+CMS ERROR: 21\r\n");
+  EXPECT_EQ(host->Command("AT+CMGS=\"0812\"\r"), "\r\n> ");
+  host->Send("Halo\x1a");
+  EXPECT_EQ(host->ReadFinal(), "\r\n+CMGS: 0\r\n\r\nOK\r\n");
+}
 
 TEST_F(Network, HexCharsetCarriesUssdAsPackedSeptets) {
   EXPECT_EQ(host->Command("AT+CSCS=\"HEX\"\r"), "\r\nOK\r\n");

@@ -100,6 +100,18 @@ void FaultRule::Set(const std::string& key, const std::string& value) {
     else Bad(key, value);
   } else if (key == "reconnect_ms") {
     reconnectMs = ToInt(key, v, 0);
+  } else if (key == "drop_ms") {
+    dropMs = ToInt(key, v, 0);
+  } else if (key == "ussd_status") {
+    ussdStatus = ToInt(key, v, 0);
+    if (ussdStatus > 5) Bad(key, value);
+  } else if (key == "sms_result") {
+    const std::vector<std::string> words = Split(lv, ' ');
+    if (words.size() == 1 && words[0] == "ERROR") smsCms = 0;
+    else if (words.size() == 2 && words[0] == "CMS") smsCms = ToInt(key, words[1], 1);
+    else Bad(key, value);
+  } else if (key == "ussd_text") {
+    ussdText = value;
   } else if (key == "applies") {
     if (lv == "REPLY") applies = Applies::Reply;
     else if (lv == "URC") applies = Applies::Urc;

@@ -37,6 +37,14 @@ struct FaultRule {
   Hangup hangup = Hangup::None;
   int reconnectMs = -1;     // >= 0: plugged back in that long after a hang-up
   Applies applies = Applies::Reply;
+  // The network's side of the command the rule bites on, where it differs
+  // from the scenario's [call] / [ussd] section for this one card or moment.
+  int dropMs = -1;          // ATD: the network ends the call this long after its OK
+  int ussdStatus = -1;      // AT+CUSD: <m> of the network's answer, -1 as the scenario says
+  // AT+CMGS: the network refuses the message once its text is in: "ERROR"
+  // (smsCms 0) or "+CMS ERROR: <smsCms>"; -1 as the scenario says.
+  int smsCms = -1;
+  std::string ussdText;     // AT+CUSD: its text (with ussdStatus; empty: the scenario's)
 
   // Updated by the modem that owns the copy.
   int seen = 0;

@@ -334,7 +334,7 @@ SimModem::Outcome SimModem::CmdDial(const AtCommand& c) {
     case CallResult::Error: return Fail("ERROR");
   }
   ++gen_.call;
-  const int dropMs = spec.dropMs;
+  const int dropMs = lineRule_ && lineRule_->dropMs >= 0 ? lineRule_->dropMs : spec.dropMs;
   followUps_.push_back([this, dropMs] {
     inCall_ = true;
     // Call 1 is the only call there is.
@@ -404,10 +404,15 @@ SimModem::Outcome SimModem::CmdCusd(const AtCommand& c) {
   const std::string code = DecodeText(Unquote(a[1]));
   const UssdSpec& spec = scenario_.Ussd(code);
   transcript_.Add(Direction::Event, "ussd " + code);
-  if (spec.status < 0 || ussdMode_ == 0) return {};
-  std::string answer = "+CUSD: " + std::to_string(spec.status);
-  if (!spec.text.empty() || spec.status <= 1)
-    answer += "," + Quoted(EncodeUssd(spec.text, spec.dcs)) + "," + std::to_string(spec.dcs);
+  // A network may refuse this one card or this one request (status 4, 5)
+  // and still put a text of its own in the answer.
+  const bool overridden = lineRule_ && lineRule_->ussdStatus >= 0;
+  const int status = overridden ? lineRule_->ussdStatus : spec.status;
+  const std::string& text = overridden && !lineRule_->ussdText.empty() ? lineRule_->ussdText : spec.text;
+  if (status < 0 || ussdMode_ == 0) return {};
+  std::string answer = "+CUSD: " + std::to_string(status);
+  if (!text.empty() || status <= 1)
+    answer += "," + Quoted(EncodeUssd(text, spec.dcs)) + "," + std::to_string(spec.dcs);
   const int delay = spec.delayMs;
   if (profile_.ussdAnswerBeforeOk) {
     // Some firmware waits for the network and answers before its OK.

@@ -282,7 +282,12 @@ void SimModem::TakeEntryByte(char c) {
     }
     number = PduDestination(*pdu);
   }
-  const SmsSpec& spec = scenario_.Sms(number);
+  SmsSpec spec = scenario_.Sms(number);
+  // The rule of the AT+CMGS line may have the network refuse this message.
+  if (rule && rule->smsCms >= 0) {
+    spec.result = rule->smsCms == 0 ? SmsSpec::Result::Error : SmsSpec::Result::CmsError;
+    spec.code = rule->smsCms;
+  }
   std::string reply;
   switch (spec.result) {
     case SmsSpec::Result::Ok:
@@ -352,10 +357,12 @@ void SimModem::ExecuteLine(const std::string& rawLine) {
   if (!ParseCommands(line.substr(2), commands)) {
     outcome = Fail("ERROR");
   } else {
+    lineRule_ = rule;
     for (const AtCommand& cmd : commands) {
       outcome = Dispatch(cmd);
       if (outcome.kind != Outcome::Kind::Ok) break;
     }
+    lineRule_ = nullptr;
   }
   if (rule && rule->ShapesUrc()) urcRule_ = *rule;
   if (outcome.kind == Outcome::Kind::Deferred && entry_.kind != Entry::Kind::None && rule)

@@ -243,6 +243,7 @@ class SimModem {
   std::vector<std::function<void()>> followUps_;
   int replyDelayMs_ = 0;
   std::optional<FaultRule> urcRule_;
+  const FaultRule* lineRule_ = nullptr;  // the rule biting the line under way
   std::vector<FaultRule> faults_;
 
   // Text typed after a "> " prompt (SMS body or toolkit input).

@@ -1,11 +1,17 @@
 // The soak: four lines of one console window on four simulated modems, six
 // cards each, with faults drawn from a seed (answers cut at random borders,
-// noise lines, ERROR and +CME ERROR answers, late answers, a command never
-// answered, a modem silent for longer than any deadline, cards swapped at
-// random moments, a card that refuses its input, a card registered already,
-// modems keeping PDU mode, an unplug and replug). It holds the line to its
-// two promises: it keeps moving unless it waits for a card, and every lime
-// label stands for something the modem did for that card.
+// noise lines, ERROR and +CME ERROR answers, late answers and answers past
+// their deadline, a command never answered, a modem silent for longer than
+// any deadline, cards swapped at random moments, during a reset and while
+// the call question is open, a card that refuses its input, a card
+// registered already, one without a toolkit menu, one whose menu no keyword
+// matches, a dropped call, a refused hang-up, a refused recipient, a
+// balance refused, unsolicited lines during a reset, modems keeping PDU
+// mode, an unplug and replug). It holds the line to its promises: it keeps
+// moving unless it waits for a card, every lime label stands for something
+// the modem did for that card, a card nothing stands in the way of ends with
+// its steps lime, a step given up was tried and says why, and resets and
+// retries keep their budget and their pace.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -14,6 +20,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <random>
@@ -44,9 +51,20 @@ constexpr long long kStallMarginMs = 10000;
 constexpr auto kDoneQuiet = 900ms;
 // Waiting on a reply with no timer running, this long: no deadline will end it.
 constexpr auto kUntimedQuiet = 3000ms;
-constexpr auto kCardLimit = 120s;  // one card's stay, at most
-constexpr auto kRunLimit = 250s;   // the whole soak, at most
+// One card's stay, at most: a card without a menu may take every reset of
+// its budget, each behind a wait for the menu.
+constexpr auto kCardLimit = 150s;
+constexpr auto kRunLimit = 260s;  // the whole soak, at most
+// The call question closes on its own this soon: nobody sits at the soak's
+// console, and a card swapped while it is open must not get its answer.
+constexpr int kQuestionDeadlineMs = 5000;
 constexpr auto kUnplugNoticeLimit = 8s;
+
+// The judge holds the promises on a card's resets as figures of its own;
+// they must be the ones the line keeps.
+static_assert(TCardSession::ResetBudget == kSoakResetBudget &&
+                  TConsoleLine::ResetPaceDefaultMs == kSoakResetPaceMs,
+              "the soak judges another reset budget or pace than the line keeps");
 
 // Fault classes still open in the console's lines: reported, not failed.
 // Empty: every broken promise fails the test. CORVANE_SOAK_STRICT=1 fails
@@ -141,16 +159,20 @@ class TSoakLineRun {
       TakeOut(TSoakSession::TEnd::Swapped, now, sessions);
       return;
     }
-    if (card.swapInReboot && ResetAfterRegistration()) {
+    if (SwapDueInReset(now)) {
       // The next card goes in before the reboot is over (it takes 80 ms at
       // least): the modem will report only that a card is there.
       TakeOut(TSoakSession::TEnd::Swapped, now, sessions, 0);
       return;
     }
+    if (card.event == TSoakEvent::QuestionAcrossSwap && line_.CallQuestionOpen()) {
+      TakeOut(TSoakSession::TEnd::Swapped, now, sessions);
+      return;
+    }
     const auto quiet = now - lastActivity_;
-    if (!AnyTimerRunning(line_)) {
+    // An open call question has its deadline too.
+    if (!AnyTimerRunning(line_) && !line_.CallQuestionOpen()) {
       if (line_.Reply() == rtIdle && quiet >= kDoneQuiet) {
-        judge.CheckOutcome(session_, watch, now);
         TakeOut(TSoakSession::TEnd::Finished, lastActivity_, sessions);
         return;
       }
@@ -174,7 +196,7 @@ class TSoakLineRun {
   // log entry for it: the step it got stuck in or keeps going round.
   std::string NeverFinished() const {
     std::string tag = "(nothing logged)";
-    for (auto e = watch.log.rbegin(); e != watch.log.rend() && e->at >= session_.begin; ++e) {
+    for (auto e = watch.record.log.rbegin(); e != watch.record.log.rend() && e->at >= session_.begin; ++e) {
       const std::size_t colon = e->text.find(':');
       if (e->text.rfind('F', 0) == 0 && colon != std::string::npos) {
         tag = e->text.substr(0, colon);
@@ -185,15 +207,31 @@ class TSoakLineRun {
     return "card never finished after " + tag;
   }
 
-  // The line has reset the modem since the card's "Reg" turned lime.
-  bool ResetAfterRegistration() const {
-    auto lime = std::find_if(watch.limes.begin(), watch.limes.end(), [&](const TLineWatch::TLimeEntry& e) {
-      return e.step == TSoakStep::Reg && e.at >= session_.begin;
-    });
-    if (lime == watch.limes.end()) return false;
-    return std::any_of(watch.log.begin(), watch.log.end(), [&](const TLineWatch::TLogEntry& e) {
-      return e.at >= lime->at && e.text.rfind("F002 : AT+CFUN=1", 0) == 0;
-    });
+  // A card planned to be swapped during a reset: the reset the line sends
+  // once the card's stay has reached the event's phase (its menu walk, its
+  // calls, its SMS, or its registration shown lime) is due now.
+  bool SwapDueInReset(TSoakTime now) {
+    static const std::map<TSoakEvent, std::vector<std::string>> kPhase = {
+        {TSoakEvent::SwapInWalkReset, {"AT+STG"}},
+        {TSoakEvent::SwapInCallReset, {"ATD"}},
+        {TSoakEvent::SwapInSmsReset, {"AT+CMGS", "AT+CMGF"}},
+        {TSoakEvent::SwapInReboot, {}},
+    };
+    const auto phase = kPhase.find(session_.card.event);
+    if (phase == kPhase.end()) return false;
+    const std::string host = modem_.Transcript().HostText();
+    if (!phaseAt_ && phase->second.empty()) {
+      // The registration shown lime marks the phase.
+      if (std::any_of(watch.record.limes.begin(), watch.record.limes.end(), [&](const TLineRecord::TTurn& e) {
+            return e.step == TSoakStep::Reg && e.at >= session_.begin && e.at <= now;
+          }))
+        phaseAt_ = host.size();
+    }
+    for (const std::string& marker : phase->second) {
+      const std::size_t at = host.find(marker, sessionHost_);
+      if (at != std::string::npos && !phaseAt_) phaseAt_ = at;
+    }
+    return phaseAt_ && host.find("AT+CFUN=1\r", *phaseAt_) != std::string::npos;
   }
 
   // The soak takes the card out (the line then waits for the next one);
@@ -261,6 +299,8 @@ class TSoakLineRun {
   }
 
   void Begin(int index, TSoakTime now) {
+    sessionHost_ = modem_.Transcript().HostSize();
+    phaseAt_.reset();
     session_ = TSoakSession{};
     session_.line = n_;
     session_.index = index + 1;
@@ -295,6 +335,8 @@ class TSoakLineRun {
   bool silenced_ = false;
   int restartsBeforeReplug_ = 0;
   std::size_t hostSize_ = 0, modemSize_ = 0;
+  std::size_t sessionHost_ = 0;          // host text at the card's insertion
+  std::optional<std::size_t> phaseAt_;   // where its event's phase began in the host text
 };
 
 // Everything of a failing run, for the one who replays it: the plan, each
@@ -304,7 +346,7 @@ void Dump(const std::string& dir, const TSoakPlan& plan, const std::vector<std::
   std::ofstream(dir + "/plan.txt") << plan.Describe();
   for (std::size_t i = 0; i < runs.size(); ++i) {
     std::ofstream log(dir + "/line" + std::to_string(i + 1) + ".log");
-    for (const auto& e : runs[i]->watch.log) log << judge.Ms(e.at) << " " << modemsim::Escape(e.text) << "\n";
+    for (const auto& e : runs[i]->watch.record.log) log << judge.Ms(e.at) << " " << modemsim::Escape(e.text) << "\n";
     std::ofstream tr(dir + "/modem" + std::to_string(i + 1) + ".transcript");
     for (const auto& e : bank.At(static_cast<int>(i)).Transcript().Entries())
       tr << modemsim::Transcript::Format(e, "COM" + std::to_string(i + 1)) << "\n";
@@ -319,12 +361,11 @@ TEST(Soak, FourLinesKeepMovingAndShowOnlyWhatTheModemsDid) {
   SCOPED_TRACE("soak seed " + std::to_string(seed) + " (replay with CORVANE_SOAK_SEED=" + std::to_string(seed) + ")");
   std::cout << "soak seed " << seed << "\n";
 
+  // Every event of the plan is played by some card, whatever the seed.
+  for (const TSoakEvent e : plan.Missing()) ADD_FAILURE() << "the plan plays no card with: " << EventName(e);
+
   TConsoleFolder folder;
-  TDialogRecorder dialogs;
   TCentralRecorder central;
-  // The repeated-call-failure question is answered at once (skip to the SMS):
-  // no line waits on the operator here.
-  for (int i = 0; i < 64; ++i) dialogs.answers.push_back(TModalResult::No);
   folder.WriteFile("Corvane_v4.ini", MainIni());
   folder.WriteFile("corvane_v4_Soak.ini", ReadWholeFile(CORVANE_SOAK_DIR "/corvane_v4_Soak.ini"));
 
@@ -346,6 +387,7 @@ TEST(Soak, FourLinesKeepMovingAndShowOnlyWhatTheModemsDid) {
   std::vector<std::unique_ptr<TSoakLineRun>> runs;
   std::vector<TSoakSession> sessions;
   const TSoakTime start = TSoakClock::now();
+  for (int n = 1; n <= kSoakLines; ++n) window->Line(n).CallQuestionDeadlineMs = kQuestionDeadlineMs;
   for (int n = 1; n <= kSoakLines; ++n) {
     runs.push_back(std::make_unique<TSoakLineRun>(n, plan.lines[static_cast<std::size_t>(n - 1)], bank->At(n - 1),
                                                   window->Line(n), seed));
@@ -366,11 +408,18 @@ TEST(Soak, FourLinesKeepMovingAndShowOnlyWhatTheModemsDid) {
   const TSoakTime end = TSoakClock::now();
   for (auto& r : runs) r->Stop(end, sessions);
 
+  std::vector<TSoakEntries> transcripts;
+  for (int n = 0; n < kSoakLines; ++n) transcripts.push_back(bank->At(n).Transcript().Entries());
   for (const TSoakSession& s : sessions)
-    judge.CheckLimes(s, runs[static_cast<std::size_t>(s.line - 1)]->watch, bank->At(s.line - 1).Transcript());
-  for (int n = 1; n <= kSoakLines; ++n)
-    judge.CheckGaps(n, bank->At(n - 1).Transcript(), runs[static_cast<std::size_t>(n - 1)]->switchedOn, end,
-                    runs[static_cast<std::size_t>(n - 1)]->cardWaits, kLongestDeadlineMs + kStallMarginMs);
+    judge.CheckSession(s, runs[static_cast<std::size_t>(s.line - 1)]->watch.record,
+                       transcripts[static_cast<std::size_t>(s.line - 1)]);
+  judge.CheckRun(sessions);
+  for (int n = 1; n <= kSoakLines; ++n) {
+    const TSoakLineRun& run = *runs[static_cast<std::size_t>(n - 1)];
+    judge.CheckPacing(n, transcripts[static_cast<std::size_t>(n - 1)]);
+    judge.CheckGaps(n, transcripts[static_cast<std::size_t>(n - 1)], run.switchedOn, end, run.cardWaits,
+                    kLongestDeadlineMs + kStallMarginMs);
+  }
   for (const QString& m : central.messages) judge.Add("exception", 0, "central handler: " + m.toStdString());
 
   std::cout << "soak: " << sessions.size() << " cards in "
