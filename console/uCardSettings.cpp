@@ -47,6 +47,26 @@ std::vector<std::string> LimitCardNumbers(TCardSettings& values) {
   return notes;
 }
 
+std::vector<std::string> LimitCardTexts(TCardSettings& values) {
+  std::vector<std::string> notes;
+  auto limit = [&notes](const std::string& key, std::string& value, std::size_t most) {
+    if (value.size() <= most) return;
+    notes.push_back(key + " is " + std::to_string(value.size()) + " bytes, more than the " + std::to_string(most) +
+                    " that can be sent; not used");
+    value.clear();
+  };
+  for (const TCardKey& k : CardKeys(values)) {
+    auto* text = std::get_if<std::string*>(&k.field);
+    if (!text) continue;
+    const bool sms = k.key == "smstextsend" || k.key == "smstextsend2";
+    const bool sent = sms || k.key.rfind("no2dial", 0) == 0 || k.key.rfind("phpenerimasms", 0) == 0 ||
+                      k.key == "cekpulsa" || k.key.rfind("jawabanmenu", 0) == 0 ||
+                      k.key.rfind("Jawabandata", 0) == 0;
+    if (sent) limit(k.key, **text, sms ? SmsTextLimit : CommandValueLimit);
+  }
+  return notes;
+}
+
 bool CardNameUsable(std::string_view name) {
   if (name.find("..") != std::string_view::npos) return false;
   for (char ch : name) {

@@ -64,6 +64,16 @@ inline constexpr TCardRange CardRanges[] = {
 };
 std::vector<std::string> LimitCardNumbers(TCardSettings& values);
 
+// Card-file texts the line sends to the modem: a number, code or toolkit
+// answer goes out inside one command line, an SMS text through the port's
+// output ring. A longer one could not be sent whole (the port refuses a
+// block larger than its ring in the middle of a card), so it is refused
+// here, where it is read: left empty, one text per value, and the step that
+// would send it is shown failed when it comes.
+inline constexpr std::size_t CommandValueLimit = 200;
+inline constexpr std::size_t SmsTextLimit = 4000;
+std::vector<std::string> LimitCardTexts(TCardSettings& values);
+
 // The six task-option key names of a main INI line, in file order; the key is
 // the name followed by "_" and the line number.
 inline constexpr std::array<std::string_view, 6> TaskOptionKeys = {

@@ -129,7 +129,8 @@ void TConsoleLine::tHangupTimer() {
 }
 
 void TConsoleLine::tDialTimer() {
-  if (callQuestionOpen_) return;
+  // Nothing is dialled while the modem resets: its "OK" is no dial's.
+  if (callQuestionOpen_ || Reply() == rtReset) return;
   if (Data.Job != ljDialling) {
     tDial->SetEnabled(false);
     return;
@@ -347,11 +348,16 @@ void TConsoleLine::CallRetryAnswered(TQuestionFrom from, TModalResult answer, bo
   // What came in while the operator decided answers no dial of the next try.
   Data.RxBuffer.clear();
   if (answer == TModalResult::Yes) {
-    if (from == TQuestionFrom::RedialTick) SendModemReset();
-    tDial->SetEnabled(true);
     Data.DialErrorCount = 0;
     Data.NoCarrierCount = 0;
     Session.callResetFor = TCallId::None;
+    // Behind a reset the dial waits for the reset and the card check: a
+    // redial meanwhile would take the reset's "OK" for its own.
+    if (from == TQuestionFrom::RedialTick) {
+      SendModemReset();
+      return;
+    }
+    tDial->SetEnabled(true);
     return;
   }
   AddFuncLog(std::string("F022-8 : ") + (Data.FirstCall ? "1st" : "2nd") + " call failed");

@@ -135,6 +135,7 @@ void TfzCorvaneV4::LoadCardSettings(int index) {
           ini.ReadInteger(k.section, k.key, *std::get<std::int32_t*>(defaultKeys[i].field));
   }
   for (const std::string& note : LimitCardNumbers(Card)) NoteSetting(note + " (" + CardIniName + ")");
+  for (const std::string& note : LimitCardTexts(Card)) NoteSetting(note + " (" + CardIniName + ")");
 }
 
 void TfzCorvaneV4::SaveCardSettings(int index) {

@@ -85,3 +85,23 @@ TEST(Budget, UnsolicitedLinesDuringAResetAreNoAnswer) {
   EXPECT_EQ(CommandTimes(rig.Modem(1), "AT+CFUN=1").size(), 1u);
   EXPECT_TRUE(Logged(l, "F028-5 : unsolicited RING"));
 }
+
+// A card given up that the modem reports again, without having been taken
+// out, is the same card: its IMSI says so, and its red stays.
+TEST(Budget, TheSameCardReportedAgainStaysGivenUp) {
+  TScenarioRig rig(1);
+  TConsoleLine& l = rig.Line(1);
+  l.tAnswerGuard->SetInterval(300);
+  l.ResetPaceMs = kPaceMs;
+  l.tOn->SetInterval(100);
+  rig.Modem(1).AddFault(Rule({{"command", "AT+STGI"}, {"reply", "silent"}}));
+  l.ckOn->setChecked(true);
+  ASSERT_TRUE(WaitUntil([&] { return StaticTextColor(l.lRegistrasi) == clRed; }, 60000));
+  const std::size_t before = HostCommands(rig.Modem(1)).size();
+  rig.Modem(1).SendUnsolicited("+WIND: 1");
+  ASSERT_TRUE(WaitUntil([&] { return Logged(l, "F019-3 : same card"); }, 5000))
+      << ::testing::PrintToString(LogEntries(l));
+  Pump(500);
+  EXPECT_EQ(HostCommandsFrom(rig.Modem(1), before), std::vector<std::string>{"AT+CIMI"});
+  EXPECT_EQ(StaticTextColor(l.lRegistrasi), clRed);
+}

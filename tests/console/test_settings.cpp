@@ -417,3 +417,34 @@ TEST(Settings, AnAnswerDelayTypedIntoTheWindowIsCheckedOnLeavingIt) {
     notes += w->Line(1).lstFunc->item(i)->data(Qt::UserRole).toByteArray().contains("F000 : MAXDELAY \"15x\"");
   EXPECT_EQ(notes, 1);
 }
+
+// A card-file value longer than what can be sent is refused where it is
+// read, so that no send raises in the middle of a card.
+TEST(Settings, CardTextsTooLongToSendAreRefusedWhenRead) {
+  struct Row {
+    std::string TCardSettings::*field;
+    const char* key;
+    std::size_t limit;
+  };
+  const Row rows[] = {
+      {&TCardSettings::no2dial, "no2dial", CommandValueLimit},
+      {&TCardSettings::cekpulsa, "cekpulsa", CommandValueLimit},
+      {&TCardSettings::phpenerimasms2, "phpenerimasms2", CommandValueLimit},
+      {&TCardSettings::smstextsend, "smstextsend", SmsTextLimit},
+  };
+  for (const Row& r : rows) {
+    TCardSettings card;
+    card.*r.field = std::string(r.limit, '1');
+    EXPECT_TRUE(LimitCardTexts(card).empty()) << r.key << " at its limit is kept";
+    card.*r.field += "1";
+    const std::vector<std::string> notes = LimitCardTexts(card);
+    ASSERT_EQ(notes.size(), 1u) << r.key;
+    EXPECT_EQ(notes[0].rfind(r.key, 0), 0u) << notes[0];
+    EXPECT_TRUE((card.*r.field).empty()) << r.key;
+  }
+  TCardSettings card;
+  card.jawabanmenu[2] = std::string(CommandValueLimit + 1, '1');
+  card.katakuncimenu[2] = std::string(CommandValueLimit + 1, 'k');  // matched, never sent
+  EXPECT_EQ(LimitCardTexts(card).size(), 1u);
+  EXPECT_EQ(card.katakuncimenu[2].size(), CommandValueLimit + 1);
+}

@@ -116,11 +116,14 @@ TEST_P(RetryQuestion, ComesAfterSixDialsAndIsObeyed) {
     EXPECT_EQ(Colour(b.line->lCall), clRed);
     return;
   }
-  if (c.resetAfterYes)
+  if (c.resetAfterYes) {
+    // The redial waits for the reset and the card check behind it.
     EXPECT_TRUE(b.WaitHost("AT+CFUN=1\r")) << b.Log();
-  else
+    EXPECT_TRUE(b.WaitHost("AT+CIMI\r")) << b.Log();
+  } else {
     EXPECT_EQ(b.Count("AT+CFUN=1\r"), 0u) << b.Log();
-  EXPECT_TRUE(b.line->tDial->Enabled());
+    EXPECT_TRUE(b.line->tDial->Enabled());
+  }
   ASSERT_TRUE(b.WaitHost("ATD0811;\r", 7)) << b.Log();
 }
 

@@ -149,3 +149,21 @@ TEST(Session, ALateSmsAnswerIsNeverTheNextCommandsAnswer) {
   ASSERT_TRUE(WaitUntil([&] { return Colour(b.line->lSMS2) == clRed; }, 15000)) << b.Log();
   EXPECT_NE(b.line->Reply(), rtSmsPrompt) << "never left waiting on the header";
 }
+
+// A Yes to the question after ten redials resets the modem; the redial waits
+// for the reset and the card check, so a reset "OK" that comes at the end of
+// the reboot is never read as the dial's.
+TEST(Session, AfterAYesTheResetsOkIsNoDialsOk) {
+  TCallsBench b("cfun_ok = after\nrestart_ms = 600\n", "[call 0811]\nresult = BUSY\ndelay_ms = 5\n");
+  b.line->tDial->SetInterval(100);
+  b.dialogs.answers.push_back(TModalResult::Yes);
+  b.Tick(true, false, false, false, false);
+  b.SwitchOn();
+  b.line->StartCall(true);
+  ASSERT_TRUE(b.WaitHost("AT+CFUN=1\r", 1, 10000)) << b.Log();
+  ASSERT_TRUE(b.WaitHost("ATD0811;\r", 13, 10000)) << b.Log();
+  const std::string host = b.Host();
+  EXPECT_LT(host.find("AT+CIMI"), host.find("ATD0811;", host.find("AT+CFUN=1"))) << "the card check comes first";
+  EXPECT_FALSE(b.Logged("F022-1 dial 1st ok")) << b.Log();
+  EXPECT_NE(Colour(b.line->lCall), clLime);
+}
