@@ -438,8 +438,10 @@ void TSoakJudge::CheckPacing(int line, const TSoakEntries& t) {
     auto again = std::find_if(sent.begin() + static_cast<std::ptrdiff_t>(i) + 1, sent.end(),
                               [&](const TSoakLine& d) { return d.text == c.text; });
     if (again == sent.end() || Between(c.at, again->at) >= kSoakRetryPaceMs) continue;
+    // News since the command went out counts: a card that announces its
+    // menu after the request, ahead of a late refusal, is asked at once.
     const bool news = std::any_of(modem.begin(), modem.end(), [&](const TSoakLine& l) {
-      return l.at >= refusal->at && l.at <= again->at && NewsFromTheCard(l.text);
+      return l.at >= c.at && l.at <= again->at && NewsFromTheCard(l.text);
     });
     if (!news)
       Add("retry pace", line,
