@@ -437,8 +437,6 @@ class TConsoleLine : public QObject {
   // := firstCall, tDial on, then the dial of no2dial (first) or no2dial2.
   void StartCall(bool firstCall);
   void SendHangup();
-  // Stops the redial and hang-up timers (a card taken out ends its calls).
-  void StopCallTimers();
   bool CallQuestionOpen() const { return callQuestionOpen_; }
 
  private:

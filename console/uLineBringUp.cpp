@@ -95,11 +95,9 @@ void TConsoleLine::SendModemReset() {
   }
   // Whatever was under way stops here: a redial, an SMS resend, a queued or
   // paused toolkit step or a watchdog left running would act during the
-  // reboot, and take the reset's "OK" for its own answer.
-  for (TTimer* t : {tDial, tSmsRetry_, tBringUpRetry, tWatchDog, tTimeOut, tHangup, tBootReport}) t->SetEnabled(false);
-  DropPendingStk({});
-  StopAnswerGuard();
-  afterSync_ = nullptr;
+  // reboot, and take the reset's "OK" for its own answer. The card check
+  // after the reset resumes the step.
+  StopCardWork();
   Reply() = rtReset;
   Data.RxBuffer.clear();
   Data.StkErrorCount = 0;

@@ -92,13 +92,6 @@ void TConsoleLine::SendHangup() {
   CommandSent(rtHangup);
 }
 
-void TConsoleLine::StopCallTimers() {
-  tDial->SetEnabled(false);
-  tHangup->SetEnabled(false);
-  // The next card's calls count from nothing.
-  Session.callResetFor = TCallId::None;
-}
-
 // The call is given up: the chain goes on with the SMS and balance steps and,
 // with none ticked, ends as a chain that did not run to its end.
 void TConsoleLine::GiveUpCall() {
